@@ -1,0 +1,40 @@
+// The settings of one run: everything the command line sets, with its
+// defaults and the flags that decide what the run does.
+#ifndef PTMOVE_CLI_MOVE_SETTINGS_H_
+#define PTMOVE_CLI_MOVE_SETTINGS_H_
+
+#include <cstdint>
+#include <string>
+
+#include "protocol/command_frame.h"
+
+namespace ptmove {
+
+struct MoveSettings {
+  std::int32_t portNumber = 0;  // COM0 until -com accepts a port
+  std::int32_t baudRate = 2400;
+  std::int32_t address = 0x01;  // only the low byte reaches the frame
+  std::int32_t speedPercent = 100;
+  float durationSeconds = 1.0f;
+  std::string directionWord;  // the word after -dir, kept for the display
+  std::string programWord;    // first word of argument 0
+  std::uint8_t command1 = 0x00;
+  std::uint8_t command2 = 0x00;
+  bool portGiven = false;
+  bool directionGiven = false;
+  bool durationGiven = false;
+  bool panMove = false;
+  bool tiltMove = false;
+  bool helpWanted = false;
+  bool displayWanted = false;
+  // Whether the most recent option that takes a value had it accepted.
+  bool lastValueOk = false;
+
+  FrameInputs frameInputs() const {
+    return {address, command1, command2, speedPercent, directionGiven, panMove, tiltMove};
+  }
+};
+
+}  // namespace ptmove
+
+#endif  // PTMOVE_CLI_MOVE_SETTINGS_H_

@@ -1,0 +1,162 @@
+#include "cli/option_parser.h"
+
+#include "cli/scan.h"
+#include "util/ascii.h"
+
+namespace ptmove {
+
+namespace {
+
+enum class Option { kHelp, kPort, kBaudRate, kAddress, kDirection, kSpeed, kDuration, kDisplay };
+
+struct OptionSpec {
+  std::string_view word;
+  Option option;
+  const char* refusal;  // printed when the value is refused; null for flags
+};
+
+// In the order a word is compared with them.
+constexpr OptionSpec kOptions[] = {
+    {"-h", Option::kHelp, nullptr},
+    {"-com", Option::kPort, "Nome porta seriale non riconosciuta\n"},
+    {"-br", Option::kBaudRate, "Errore nell'impostare il Baud Rate della porta seriale\n"},
+    {"-ch", Option::kAddress, "Errore nell'impostare l'indirizzo della scheda\n"},
+    {"-dir", Option::kDirection, "Direzione non riconusciuta\n"},
+    {"-vel", Option::kSpeed,
+     "Errore nell'impostare la velocita del brandeggio.\nDeve essere compresa tra 0 e 100\n"},
+    {"-t", Option::kDuration, "Errore nell'impostare la durata del movimento.\n"},
+    {"-d", Option::kDisplay, nullptr},
+};
+
+const OptionSpec* findOption(std::string_view word) {
+  for (const OptionSpec& spec : kOptions) {
+    if (equalsIgnoreCase(word, spec.word)) {
+      return &spec;
+    }
+  }
+  return nullptr;
+}
+
+// The port is a number, or its name: COM (any case) directly followed by
+// the number, as users type it on Windows.
+ScanResult scanPort(std::string_view text, std::int32_t& portNumber) {
+  std::size_t start = 0;
+  while (start < text.size() && isAsciiSpace(text[start])) {
+    ++start;
+  }
+  const std::string_view rest = text.substr(start);
+  if (startsWithIgnoreCase(rest, "com")) {
+    if (rest.size() > 3 && isAsciiDigit(rest[3])) {
+      return scanDecimal(rest.substr(3), portNumber);
+    }
+    return ScanResult::kNoMatch;
+  }
+  return scanDecimal(text, portNumber);
+}
+
+// Scans `value` into the option's field; returns whether the scan failed
+// (zero conversions). End of input leaves the field as it was.
+bool scanFails(Option option, const std::string& value, MoveSettings& settings) {
+  ScanResult result = ScanResult::kConverted;
+  switch (option) {
+    case Option::kPort:
+      result = scanPort(value, settings.portNumber);
+      break;
+    case Option::kBaudRate:
+      result = scanDecimal(value, settings.baudRate);
+      break;
+    case Option::kAddress:
+      result = scanHex(value, settings.address);
+      break;
+    case Option::kDirection:
+      result = scanWord(value, settings.directionWord);
+      break;
+    case Option::kSpeed:
+      result = scanDecimal(value, settings.speedPercent);
+      break;
+    case Option::kDuration:
+      result = scanFloat(value, settings.durationSeconds);
+      break;
+    case Option::kHelp:
+    case Option::kDisplay:
+      break;
+  }
+  return result == ScanResult::kNoMatch;
+}
+
+// Applies a -dir word that was accepted as a value. An unknown word clears
+// directionGiven but keeps the command bytes and axis flags.
+void applyDirection(MoveSettings& settings, std::ostream& out, const char* refusal) {
+  const Direction* direction = findDirection(settings.directionWord);
+  if (direction == nullptr) {
+    settings.directionGiven = false;
+    out << refusal;
+    return;
+  }
+  settings.directionGiven = true;
+  settings.command1 = direction->command1;
+  settings.command2 = direction->command2;
+  if (direction->setsAxes) {
+    settings.panMove = direction->panMove;
+    settings.tiltMove = direction->tiltMove;
+  }
+}
+
+// Reads the value of a value-taking option; returns whether it was accepted.
+bool readValue(const OptionSpec& spec, const std::string* value, MoveSettings& settings,
+               std::ostream& out) {
+  bool accepted = value != nullptr && !scanFails(spec.option, *value, settings) &&
+                  (value->empty() || (*value)[0] != '-');
+  if (accepted && spec.option == Option::kSpeed) {
+    accepted = static_cast<std::uint32_t>(settings.speedPercent) <= 100u;
+  }
+  if (!accepted) {
+    out << spec.refusal;
+    return false;
+  }
+  switch (spec.option) {
+    case Option::kPort:
+      settings.portGiven = true;
+      break;
+    case Option::kDuration:
+      settings.durationGiven = true;
+      break;
+    case Option::kDirection:
+      applyDirection(settings, out, spec.refusal);
+      break;
+    default:
+      break;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool parseCommandLine(const std::vector<std::string>& args, MoveSettings& settings,
+                      std::ostream& out) {
+  std::string word;  // a blank argument leaves the previous word in place
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    scanWord(args[i], word);
+    const OptionSpec* spec = findOption(word);
+    if (spec == nullptr) {
+      out << "Parametro \"" << word << "\" errato. Utilizza -h per visualizzare l'help\n\n";
+      return false;
+    }
+    if (spec->option == Option::kHelp) {
+      settings.helpWanted = true;
+      continue;
+    }
+    if (spec->option == Option::kDisplay) {
+      settings.displayWanted = true;
+      continue;
+    }
+    const std::string* value = i + 1 < args.size() ? &args[i + 1] : nullptr;
+    settings.lastValueOk = readValue(*spec, value, settings, out);
+    if (settings.lastValueOk) {
+      ++i;  // the value is consumed; a refused one is read as the next word
+    }
+  }
+  return true;
+}
+
+}  // namespace ptmove

@@ -1,0 +1,91 @@
+#include "cli/reports.h"
+
+#include <charconv>
+#include <cmath>
+#include <iomanip>
+
+namespace ptmove {
+
+namespace {
+
+constexpr double kVersion = 1.2;
+
+}  // namespace
+
+std::string formatDefaultFloat(double value) {
+  if (std::isnan(value)) {
+    return std::signbit(value) ? "-nan" : "nan";
+  }
+  char buffer[64];
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6);
+  return std::string(buffer, result.ptr);
+}
+
+void printBanner(std::ostream& out, const std::string& programWord) {
+  out << "Programma per manovrare un brandeggio" << std::endl;
+  out << "Versione " << formatDefaultFloat(kVersion) << std::endl;
+  out << std::endl;
+  out << "Nessun parametro passato." << std::endl;
+  out << "Per avere la lista delle opzioni digita:" << std::endl;
+  out << "\t" << programWord << " -h " << std::endl;
+}
+
+void printHelp(std::ostream& out, const std::string& programWord) {
+  out << "Programma per il controllo di un brandeggio." << std::endl;
+  out << std::endl;
+  out << programWord << " -com s [-br n] [-ch x] -dir s [-vel n] -t n [-d]" << std::endl;
+  out << std::endl;
+  out << "  "
+      << "-com s "
+      << "Selezione la porta seriale. Il parametro s indica il nome della" << std::endl;
+  out << "\t porta come ad esempio COM1." << std::endl;
+  out << "  "
+      << "-br n  "
+      << "Seleziona la velocita' della porta seriale. Questo e' un parametro" << std::endl;
+  out << "\t opzionale. Per default n e' pari a 2400." << std::endl;
+  out << "  "
+      << "-ch x  "
+      << "Imposta l'indirizzo esadecimale della scheda. Questo e' un parametro" << std::endl;
+  out << "\t opzionale. Per default dell'indirizzo e' impostato 0x01." << std::endl;
+  out << "  "
+      << "-dir s "
+      << "Selezione della direzione di movimento tramite il parametro s che" << std::endl;
+  out << "\t puo' essere r (per destra), l (per sinistra), u (per alto)," << std::endl;
+  out << "\t d (per basso),a (per auto)" << std::endl;
+  out << "  "
+      << "-vel n "
+      << "Seleziona la velocita' del brandeggio, da un minimo di 0 a un massimo" << std::endl;
+  out << "\t di 100. Questo e' un parametro opzionale e per default e' " << std::endl;
+  out << "\t impostato a 100." << std::endl;
+  out << "  "
+      << "-t n   "
+      << "Imposta il tempo di movimento in secondi del brandeggio" << std::endl;
+  out << "  "
+      << "-d     "
+      << "Visualizza tutti i parametri impostati e la stringa inviata" << std::endl;
+  out << std::endl;
+}
+
+void printSettings(std::ostream& out, const MoveSettings& settings, const CommandFrame& frame) {
+  out << "Porta selezionata COM" << settings.portNumber << std::endl;
+  out << "Baud rate " << settings.baudRate << std::endl;
+  // Hexadecimal with fill '0' stays in force on the stream from here on.
+  out << "Indirizzo 0x" << std::hex << std::setfill('0') << std::setw(2) << settings.address
+      << std::endl;
+  out << "Direzione di movimento: ";
+  if (const Direction* direction = findDirection(settings.directionWord)) {
+    out << direction->displayText << std::endl;
+    if (direction->word == "a") {
+      out << std::endl;  // "auto" is followed by an empty line
+    }
+  }
+  out << "Tempo esecuzione comando " << formatDefaultFloat(settings.durationSeconds) << " sec."
+      << std::endl;
+  out << "Comando inviato: " << std::endl;
+  for (std::uint8_t byte : frame) {
+    out << " 0x" << std::setw(2) << static_cast<unsigned>(byte);
+  }
+}
+
+}  // namespace ptmove

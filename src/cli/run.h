@@ -1,0 +1,25 @@
+// The one pass every run makes: parse, build the frame, report, and hand
+// a complete movement to the serial transmission.
+#ifndef PTMOVE_CLI_RUN_H_
+#define PTMOVE_CLI_RUN_H_
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "serial/transmission.h"
+
+namespace ptmove {
+
+/// Carries out one movement; sendMove in the program, a recorder in tests.
+using SendMoveFunction = std::function<void(std::ostream&, const MoveRequest&)>;
+
+/// Runs the program on `args` (args[0] is the program's name as invoked),
+/// printing to `out`. Returns the exit status, which is always 0.
+int runProgram(const std::vector<std::string>& args, std::ostream& out,
+               const SendMoveFunction& send);
+
+}  // namespace ptmove
+
+#endif  // PTMOVE_CLI_RUN_H_

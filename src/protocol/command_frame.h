@@ -1,0 +1,58 @@
+// Pelco D command frames: the 7-byte unit that the pan-tilt receiver reads
+// from the serial line, the direction table, speed scaling and checksum.
+#ifndef PTMOVE_PROTOCOL_COMMAND_FRAME_H_
+#define PTMOVE_PROTOCOL_COMMAND_FRAME_H_
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace ptmove {
+
+constexpr std::size_t kFrameSize = 7;
+
+/// One Pelco D frame: sync, address, command 1, command 2, data 1 (pan
+/// speed), data 2 (tilt speed), checksum.
+using CommandFrame = std::array<std::uint8_t, kFrameSize>;
+
+/// Stops every movement of receiver 0x01.
+constexpr CommandFrame STOP_FRAME = {0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01};
+
+/// One row of the direction table: what a -dir word sets.
+struct Direction {
+  std::string_view word;  // lowercase; matched without regard to case
+  std::uint8_t command1;
+  std::uint8_t command2;
+  bool setsAxes;  // false for "a", which keeps the pan/tilt flags
+  bool panMove;
+  bool tiltMove;
+  std::string_view displayText;
+};
+
+/// The direction row for `word` (ASCII case ignored, whole word), or nullptr.
+const Direction* findDirection(std::string_view word);
+
+/// What buildMoveFrame needs from the settings of a run.
+struct FrameInputs {
+  std::int32_t address = 0x01;
+  std::uint8_t command1 = 0x00;
+  std::uint8_t command2 = 0x00;
+  std::int32_t speedPercent = 100;
+  bool directionGiven = false;
+  bool panMove = false;
+  bool tiltMove = false;
+};
+
+/// Protocol speed for a percentage: percent x 63 / 100, truncated toward zero.
+/// Only the low 8 bits reach the frame; 0..100 gives 0..63.
+std::uint8_t scaleSpeed(std::int32_t speedPercent);
+
+/// Sum of bytes 1 to 5, modulo 256.
+std::uint8_t frameChecksum(const CommandFrame& frame);
+
+/// The movement frame for the given settings.
+CommandFrame buildMoveFrame(const FrameInputs& in);
+
+}  // namespace ptmove
+
+#endif  // PTMOVE_PROTOCOL_COMMAND_FRAME_H_

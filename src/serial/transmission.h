@@ -1,0 +1,31 @@
+// One movement on the serial line: open the port, send the movement frame,
+// wait, send the stop frame, close.
+#ifndef PTMOVE_SERIAL_TRANSMISSION_H_
+#define PTMOVE_SERIAL_TRANSMISSION_H_
+
+#include <cstdint>
+#include <ostream>
+
+#include "protocol/command_frame.h"
+
+namespace ptmove {
+
+struct MoveRequest {
+  std::int32_t portNumber = 0;
+  std::int32_t baudRate = 2400;
+  CommandFrame frame = STOP_FRAME;
+  float durationSeconds = 0.0f;
+};
+
+/// Carries out the movement, printing every failure to `out`; failures
+/// never stop the stop frame from being sent once the port is open.
+void sendMove(std::ostream& out, const MoveRequest& request);
+
+/// The wait for a duration: seconds x 1000 in double precision, truncated
+/// toward zero. Negative and NaN durations wait 0 ms; counts beyond 64 bits
+/// saturate.
+std::uint64_t waitMilliseconds(float durationSeconds);
+
+}  // namespace ptmove
+
+#endif  // PTMOVE_SERIAL_TRANSMISSION_H_

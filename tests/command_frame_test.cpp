@@ -1,0 +1,101 @@
+#include "protocol/command_frame.h"
+
+#include <gtest/gtest.h>
+
+namespace ptmove {
+namespace {
+
+FrameInputs withDirection(const char* word, FrameInputs in = {}) {
+  const Direction* direction = findDirection(word);
+  EXPECT_NE(direction, nullptr) << word;
+  in.directionGiven = true;
+  in.command1 = direction->command1;
+  in.command2 = direction->command2;
+  if (direction->setsAxes) {
+    in.panMove = direction->panMove;
+    in.tiltMove = direction->tiltMove;
+  }
+  return in;
+}
+
+FrameInputs speed(std::int32_t percent) {
+  FrameInputs in;
+  in.speedPercent = percent;
+  return in;
+}
+
+FrameInputs address(std::int32_t value) {
+  FrameInputs in;
+  in.address = value;
+  return in;
+}
+
+TEST(CommandFrameTest, BuildsMovementFrames) {
+  FrameInputs rightThenUnknown = withDirection("r");
+  rightThenUnknown.directionGiven = false;  // a later unknown -dir word
+  const struct {
+    const char* what;
+    FrameInputs in;
+    CommandFrame expected;
+  } cases[] = {
+      {"right", withDirection("r"), {0xFF, 0x01, 0x00, 0x02, 0x3F, 0x00, 0x42}},
+      {"left at 50", withDirection("l", speed(50)), {0xFF, 0x01, 0x00, 0x04, 0x1F, 0x00, 0x24}},
+      {"up at 50", withDirection("u", speed(50)), {0xFF, 0x01, 0x00, 0x08, 0x00, 0x1F, 0x28}},
+      {"down to 0A", withDirection("D", address(0x0A)), {0xFF, 0x0A, 0x00, 0x10, 0x00, 0x3F, 0x59}},
+      {"auto to 05", withDirection("a", address(0x05)), {0xFF, 0x05, 0x09, 0x00, 0x00, 0x00, 0x0E}},
+      {"right then auto keeps pan",
+       withDirection("A", withDirection("r")),
+       {0xFF, 0x01, 0x09, 0x00, 0x3F, 0x00, 0x49}},
+      {"no direction", FrameInputs{}, STOP_FRAME},
+      {"speed 0", withDirection("r", speed(0)), {0xFF, 0x01, 0x00, 0x02, 0x00, 0x00, 0x03}},
+      {"address cut to low byte",
+       withDirection("r", address(0x1FF)),
+       {0xFF, 0xFF, 0x00, 0x02, 0x3F, 0x00, 0x40}},
+      {"checksum wraps",
+       withDirection("r", address(0xFF)),
+       {0xFF, 0xFF, 0x00, 0x02, 0x3F, 0x00, 0x40}},
+      {"negative address",
+       withDirection("r", address(-13)),
+       {0xFF, 0xF3, 0x00, 0x02, 0x3F, 0x00, 0x34}},
+      {"unknown word after right", rightThenUnknown, {0xFF, 0x01, 0x00, 0x02, 0x00, 0x00, 0x03}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(buildMoveFrame(c.in), c.expected) << c.what;
+  }
+}
+
+TEST(CommandFrameTest, ScalesSpeedTruncatingTowardZero) {
+  const struct {
+    std::int32_t percent;
+    std::uint8_t expected;
+  } cases[] = {
+      {100, 63},
+      {99, 62},
+      {50, 31},
+      {2, 1},
+      {1, 0},
+      {0, 0},
+      // Out of the accepted range the low 8 bits of the truncated value.
+      {-100, 0xC1},
+      {1000, 0x76},
+      {2147483647, 0x09},
+      {-2147483647 - 1, 0xF6},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(scaleSpeed(c.percent), c.expected) << c.percent;
+  }
+}
+
+TEST(CommandFrameTest, FindsDirectionsByWholeWordIgnoringCase) {
+  EXPECT_EQ(findDirection("R")->displayText, "destra");
+  EXPECT_EQ(findDirection("l")->displayText, "sinistra");
+  EXPECT_EQ(findDirection("U")->displayText, "su");
+  EXPECT_EQ(findDirection("d")->displayText, "giu");
+  EXPECT_EQ(findDirection("a")->displayText, "auto");
+  for (const char* word : {"", "right", "rr", "x", "-d", "r "}) {
+    EXPECT_EQ(findDirection(word), nullptr) << word;
+  }
+}
+
+}  // namespace
+}  // namespace ptmove

@@ -1,0 +1,273 @@
+// End-to-end: the built program, run as a process, against pseudo-terminals.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "program_runner.h"
+
+namespace ptmove::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const Bytes kStop = {0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01};
+const Bytes kRight = {0xFF, 0x01, 0x00, 0x02, 0x3F, 0x00, 0x42};
+const std::string kMoving = "\nBrandeggio in movimento  \n\n";
+
+Bytes then(Bytes first, const Bytes& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    program_ = ProgramUnderTest::fromEnvironment();
+    ASSERT_TRUE(program_.valid()) << "set PTMOVE_E2E_PROGRAM to the program to test";
+  }
+
+  // Runs and checks what every run must do: exit 0, nothing on stderr.
+  ProgramRun run(const std::vector<std::string>& args, const std::vector<PortBinding>& ports = {},
+                 PtyPair* wire = nullptr) {
+    ProgramRun result = program_.run(args, ports, wire);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");
+    return result;
+  }
+
+  ProgramUnderTest program_;
+};
+
+TEST_F(EndToEndTest, ConsoleTexts) {
+  const std::string word = program_.programWord();
+  ASSERT_FALSE(word.empty());
+  const std::string help =
+      "Programma per il controllo di un brandeggio.\n\n"
+      "{prog} -com s [-br n] [-ch x] -dir s [-vel n] -t n [-d]\n\n"
+      "  -com s Selezione la porta seriale. Il parametro s indica il nome della\n"
+      "\t porta come ad esempio COM1.\n"
+      "  -br n  Seleziona la velocita' della porta seriale. Questo e' un parametro\n"
+      "\t opzionale. Per default n e' pari a 2400.\n"
+      "  -ch x  Imposta l'indirizzo esadecimale della scheda. Questo e' un parametro\n"
+      "\t opzionale. Per default dell'indirizzo e' impostato 0x01.\n"
+      "  -dir s Selezione della direzione di movimento tramite il parametro s che\n"
+      "\t puo' essere r (per destra), l (per sinistra), u (per alto),\n"
+      "\t d (per basso),a (per auto)\n"
+      "  -vel n Seleziona la velocita' del brandeggio, da un minimo di 0 a un massimo\n"
+      "\t di 100. Questo e' un parametro opzionale e per default e' \n"
+      "\t impostato a 100.\n"
+      "  -t n   Imposta il tempo di movimento in secondi del brandeggio\n"
+      "  -d     Visualizza tutti i parametri impostati e la stringa inviata\n\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{},
+       "Programma per manovrare un brandeggio\nVersione 1.2\n\nNessun parametro passato.\n"
+       "Per avere la lista delle opzioni digita:\n\t{prog} -h \n\n"},
+      {{"-h"}, "\n" + help},
+      {{"-com", "1", "-dir", "r", "-t", "2", "-h"}, "\n" + help},
+      {{"-com", "1", "-dir", "r", "-t", "2", "-d", "-h"},
+       "Porta selezionata COM1\nBaud rate 2400\nIndirizzo 0x01\n"
+       "Direzione di movimento: destra\nTempo esecuzione comando 2 sec.\nComando inviato: \n"
+       " 0xff 0x01 0x00 0x02 0x3f 0x00 0x42\n" +
+           help},
+      {{"-d"},
+       "Porta selezionata COM0\nBaud rate 2400\nIndirizzo 0x01\nDirezione di movimento: "
+       "Tempo esecuzione comando 1 sec.\nComando inviato: \n 0xff 0x01 0x00 0x00 0x00 0x00 0x01\n"},
+      {{"-ch", "1FF", "-dir", "A", "-t", "0.25", "-br", "99999999999", "-d"},
+       "Porta selezionata COM0\nBaud rate 2147483647\nIndirizzo 0x1ff\n"
+       "Direzione di movimento: auto\n\nTempo esecuzione comando 0.25 sec.\nComando inviato: \n"
+       " 0xff 0xff 0x09 0x00 0x00 0x00 0x08\n"
+       "ATTENZIONE, non hai impostato i seguenti parametri\n"
+       " - Non hai selezionato la porta seriale\n"},
+      {{"-ch", "-100000000", "-t", " inf", "-d"},
+       "Errore nell'impostare l'indirizzo della scheda\n"
+       "Parametro \"-100000000\" errato. Utilizza -h per visualizzare l'help\n\n"},
+      {{"-ch", " -100000000", "-t", " -nan", "-d"},
+       "Porta selezionata COM0\nBaud rate 2400\nIndirizzo 0x01\nDirezione di movimento: "
+       "Tempo esecuzione comando -nan sec.\nComando inviato: \n"
+       " 0xff 0x01 0x00 0x00 0x00 0x00 0x01\n"
+       "ATTENZIONE, non hai impostato i seguenti parametri\n"
+       " - Non hai selezionato la porta seriale\n"
+       " - Non hai selezionato la direzione di movimento\n"},
+      {{"-t", " -1e50", "-d"},
+       "Porta selezionata COM0\nBaud rate 2400\nIndirizzo 0x01\nDirezione di movimento: "
+       "Tempo esecuzione comando -inf sec.\nComando inviato: \n"
+       " 0xff 0x01 0x00 0x00 0x00 0x00 0x01\n"
+       "ATTENZIONE, non hai impostato i seguenti parametri\n"
+       " - Non hai selezionato la porta seriale\n"
+       " - Non hai selezionato la direzione di movimento\n"},
+      {{"-dir", "r", "-t", "2"},
+       "\nATTENZIONE, non hai impostato i seguenti parametri\n"
+       " - Non hai selezionato la porta seriale\n"},
+      {{"-com", "1", "-dir", "r", "-t", "2", "-br"},
+       "Errore nell'impostare il Baud Rate della porta seriale\n\n"},
+      {{"-com", "1", "-t", "2", "-dir", "x"},
+       "Direzione non riconusciuta\n\nATTENZIONE, non hai impostato i seguenti parametri\n"
+       " - Non hai selezionato la direzione di movimento\n"},
+      {{"-vel", "101"},
+       "Errore nell'impostare la velocita del brandeggio.\nDeve essere compresa tra 0 e 100\n"
+       "Parametro \"101\" errato. Utilizza -h per visualizzare l'help\n\n"},
+      {{"-xyz"}, "Parametro \"-xyz\" errato. Utilizza -h per visualizzare l'help\n\n"},
+      {{"", "-d"}, "Parametro \"\" errato. Utilizza -h per visualizzare l'help\n\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    EXPECT_EQ(run(c.args).out, replaceAll(c.out, "{prog}", word));
+  }
+}
+
+TEST_F(EndToEndTest, MovesOnThePort) {
+  const struct {
+    std::vector<std::string> args;
+    int com;
+    speed_t speed;
+    std::string out;
+    Bytes wire;
+  } cases[] = {
+      {{"-com", "1", "-dir", "r", "-t", "0"}, 1, B2400, kMoving, then(kRight, kStop)},
+      {{"-COM", "2", "-DIR", "R", "-T", "0.001"}, 2, B2400, kMoving, then(kRight, kStop)},
+      {{"-com", "COM3", "-br", "9600", "-ch", "0A", "-dir", "d", "-t", "0"},
+       3,
+       B9600,
+       kMoving,
+       then({0xFF, 0x0A, 0x00, 0x10, 0x00, 0x3F, 0x59}, kStop)},
+      {{"-com", "com12", "-br", "115200", "-dir", "u", "-vel", "50", "-t", "0", "-d"},
+       12,
+       B115200,
+       "Porta selezionata COM12\nBaud rate 115200\nIndirizzo 0x01\nDirezione di movimento: su\n"
+       "Tempo esecuzione comando 0 sec.\nComando inviato: \n"
+       " 0xff 0x01 0x00 0x08 0x00 0x1f 0x28\n" +
+           kMoving.substr(1),
+       then({0xFF, 0x01, 0x00, 0x08, 0x00, 0x1F, 0x28}, kStop)},
+      {{"-com", "4", "-ch", "05", "-dir", "a", "-t", "0"},
+       4,
+       B2400,
+       kMoving,
+       then({0xFF, 0x05, 0x09, 0x00, 0x00, 0x00, 0x0E}, kStop)},
+      {{"-com", "1", "-ch", "FF", "-dir", "r", "-t", " -1"},
+       1,
+       B2400,
+       kMoving,
+       then({0xFF, 0xFF, 0x00, 0x02, 0x3F, 0x00, 0x40}, kStop)},
+      {{"-ch", "-dir", "r", "-com", "3", "-t", " nan"},
+       3,
+       B2400,
+       "Errore nell'impostare l'indirizzo della scheda\n" + kMoving,
+       then({0xFF, 0xF3, 0x00, 0x02, 0x3F, 0x00, 0x34}, kStop)},
+      {{"-com", "1", "-dir", "r", "-dir", "-d", "-t", "0"},
+       1,
+       B2400,
+       "Direzione non riconusciuta\nPorta selezionata COM1\nBaud rate 2400\nIndirizzo 0x01\n"
+       "Direzione di movimento: Tempo esecuzione comando 0 sec.\nComando inviato: \n"
+       " 0xff 0x01 0x00 0x02 0x3f 0x00 0x42\n" +
+           kMoving.substr(1),
+       then(kRight, kStop)},
+      {{"-com", "1", "-br", "0", "-dir", "l", "-t", "0"},
+       1,
+       0,
+       kMoving + "SetCommState failed\n",
+       then({0xFF, 0x01, 0x00, 0x04, 0x3F, 0x00, 0x44}, kStop)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    PtyPair pty;
+    const ProgramRun result = run(c.args, {{c.com, pty.slavePath()}}, &pty);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.wire, c.wire);
+    const termios t = pty.slaveSettings();
+    if (c.speed != 0) {
+      EXPECT_EQ(cfgetospeed(&t), c.speed);
+      EXPECT_EQ(cfgetispeed(&t), c.speed);
+    }
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  }
+}
+
+TEST_F(EndToEndTest, StopFrameFollowsTheWait) {
+  for (const char* seconds : {"0.3", "0.7"}) {
+    SCOPED_TRACE(seconds);
+    const double wait = std::stod(seconds);
+    PtyPair pty;
+    const ProgramRun result =
+        run({"-com", "1", "-dir", "r", "-t", seconds}, {{1, pty.slavePath()}}, &pty);
+    ASSERT_EQ(result.wire, then(kRight, kStop));
+    const double gap = result.wireSeconds[7] - result.wireSeconds[6];
+    EXPECT_GE(gap, wait - 0.02);
+    EXPECT_LT(gap, wait + 1.0);
+  }
+}
+
+TEST_F(EndToEndTest, PortsThatCannotBeUsed) {
+  const std::string failed = kMoving + "Failed to open port\n";
+  const std::string notTerminal = kMoving + "SetCommTimeouts failed\nSetCommState failed\n";
+  const std::string writesFail = notTerminal + "WriteFile failed\nWriteFile failed\n";
+  const struct {
+    std::vector<std::string> args;
+    std::vector<PortBinding> ports;
+    std::string out;
+  } cases[] = {
+      {{"-com", "9", "-dir", "r", "-t", "0"}, {{9, "/nonexistent/ttyUSB9"}}, failed},
+      {{"-com", "0", "-dir", "r", "-t", "0"}, {}, failed},
+      {{"-com", " -3", "-dir", "r", "-t", "0"}, {}, failed},
+      {{"-com", "5", "-dir", "r", "-t", "0"}, {{5, "/dev/null"}}, notTerminal},
+      {{"-com", "5", "-dir", "r", "-t", "0"}, {{5, "/dev/full"}}, writesFail},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    EXPECT_EQ(run(c.args, c.ports).out, c.out);
+  }
+}
+
+TEST_F(EndToEndTest, BusyPortIsLeftAlone) {
+  PtyPair pty;
+  const int holder = open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  ProgramRun result = run({"-com", "1", "-dir", "r", "-t", "0"}, {{1, pty.slavePath()}}, &pty);
+  EXPECT_EQ(result.out, kMoving + "Failed to open port\n");
+  EXPECT_TRUE(result.wire.empty());
+
+  flock(holder, LOCK_UN);
+  ASSERT_EQ(ioctl(holder, TIOCEXCL), 0);
+  result = run({"-com", "1", "-dir", "r", "-t", "0"}, {{1, pty.slavePath()}}, &pty);
+  EXPECT_EQ(result.out, kMoving + "Failed to open port\n");
+  EXPECT_TRUE(result.wire.empty());
+  ioctl(holder, TIOCNXCL);
+  close(holder);
+
+  result = run({"-com", "1", "-dir", "r", "-t", "0"}, {{1, pty.slavePath()}}, &pty);
+  EXPECT_EQ(result.wire, then(kRight, kStop)) << "usable once released";
+}
+
+TEST_F(EndToEndTest, HugeAndManyArguments) {
+  const std::string huge(131071, 'x');  // the largest single argument Linux passes
+  EXPECT_TRUE(run({"-d", huge}).out ==
+              "Parametro \"" + huge + "\" errato. Utilizza -h per visualizzare l'help\n\n");
+  std::vector<std::string> many;
+  for (int i = 0; i < 5000; ++i) {
+    many.insert(many.end(), {"-ch", std::to_string(i)});
+  }
+  many.insert(many.end(), {"-d"});
+  const std::string out = run(many).out;
+  EXPECT_NE(out.find("Indirizzo 0x4999\n"), std::string::npos) << out.substr(0, 200);
+}
+
+}  // namespace
+}  // namespace ptmove::testing

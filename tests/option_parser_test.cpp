@@ -1,0 +1,278 @@
+#include "cli/option_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+
+namespace ptmove {
+namespace {
+
+const char kPortMessage[] = "Nome porta seriale non riconosciuta\n";
+const char kBaudMessage[] = "Errore nell'impostare il Baud Rate della porta seriale\n";
+const char kAddressMessage[] = "Errore nell'impostare l'indirizzo della scheda\n";
+const char kDirectionMessage[] = "Direzione non riconusciuta\n";
+const char kSpeedMessage[] =
+    "Errore nell'impostare la velocita del brandeggio.\nDeve essere compresa tra 0 e 100\n";
+const char kDurationMessage[] = "Errore nell'impostare la durata del movimento.\n";
+
+std::string unknown(const std::string& word) {
+  return "Parametro \"" + word + "\" errato. Utilizza -h per visualizzare l'help\n\n";
+}
+
+struct ParseCase {
+  std::vector<std::string> args;  // without the program's name
+  std::string output;
+  bool goesOn;
+  std::function<void(const MoveSettings&)> check;
+};
+
+void runCases(const std::vector<ParseCase>& cases) {
+  for (const ParseCase& c : cases) {
+    std::vector<std::string> args = {"ptmove"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::string joined;
+    for (const std::string& arg : c.args) {
+      joined += "[" + arg + "]";
+    }
+    SCOPED_TRACE(joined);
+    MoveSettings settings;
+    std::ostringstream out;
+    EXPECT_EQ(parseCommandLine(args, settings, out), c.goesOn);
+    EXPECT_EQ(out.str(), c.output);
+    if (c.check) {
+      c.check(settings);
+    }
+  }
+}
+
+TEST(OptionParserTest, AcceptsOptionsInAnyCaseAndOrder) {
+  runCases({
+      {{"-com", "1", "-dir", "r", "-t", "2"},
+       "",
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_EQ(s.portNumber, 1);
+         EXPECT_TRUE(s.portGiven && s.directionGiven && s.durationGiven && s.lastValueOk);
+         EXPECT_EQ(s.command2, 0x02);
+         EXPECT_TRUE(s.panMove);
+         EXPECT_FALSE(s.tiltMove);
+         EXPECT_EQ(s.durationSeconds, 2.0f);
+       }},
+      {{"-COM", "2", "-DIR", "R", "-T", "1", "-Br", "9600", "-CH", "0A", "-VEL", "50"},
+       "",
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_EQ(s.portNumber, 2);
+         EXPECT_EQ(s.baudRate, 9600);
+         EXPECT_EQ(s.address, 0x0A);
+         EXPECT_EQ(s.speedPercent, 50);
+         EXPECT_EQ(s.directionWord, "R");
+         EXPECT_TRUE(s.directionGiven && s.durationGiven && s.lastValueOk);
+       }},
+      {{"-h", "-d"},
+       "",
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_TRUE(s.helpWanted && s.displayWanted);
+         EXPECT_FALSE(s.lastValueOk);
+       }},
+      {{"-com", "1", "-com", "4"},
+       "",
+       true,
+       [](const MoveSettings& s) { EXPECT_EQ(s.portNumber, 4); }},
+      {{"-ch", "1FF"}, "", true, [](const MoveSettings& s) { EXPECT_EQ(s.address, 0x1FF); }},
+      {{"-ch", "0x1A"}, "", true, [](const MoveSettings& s) { EXPECT_EQ(s.address, 26); }},
+      {{"-vel", "100"}, "", true, [](const MoveSettings& s) { EXPECT_EQ(s.speedPercent, 100); }},
+      {{"-vel", "0"}, "", true, [](const MoveSettings& s) { EXPECT_EQ(s.speedPercent, 0); }},
+      {{"-t", "0.5"}, "", true, [](const MoveSettings& s) { EXPECT_EQ(s.durationSeconds, 0.5f); }},
+      {{"-com", "3x", "-t", "2,5"},
+       "",
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_EQ(s.portNumber, 3);
+         EXPECT_EQ(s.durationSeconds, 2.0f);
+       }},
+      {{"-t", " -1"},
+       "",
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_EQ(s.durationSeconds, -1.0f);
+         EXPECT_TRUE(s.durationGiven);
+       }},
+  });
+}
+
+TEST(OptionParserTest, TakesPortByNameOrNumber) {
+  runCases({
+      {{"-com", "COM3"},
+       "",
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_EQ(s.portNumber, 3);
+         EXPECT_TRUE(s.portGiven);
+       }},
+      {{"-com", "com12"}, "", true, [](const MoveSettings& s) { EXPECT_EQ(s.portNumber, 12); }},
+      {{"-com", "  Com7"}, "", true, [](const MoveSettings& s) { EXPECT_EQ(s.portNumber, 7); }},
+      {{"-com", "2147483648"},
+       "",
+       true,
+       [](const MoveSettings& s) { EXPECT_EQ(s.portNumber, 2147483647); }},
+      {{"-com", "COM"}, kPortMessage + unknown("COM"), false, nullptr},
+      {{"-com", "COM-3"}, kPortMessage + unknown("COM-3"), false, nullptr},
+      {{"-com", "COM 3"}, kPortMessage + unknown("COM"), false, nullptr},
+      {{"-com", "port"}, kPortMessage + unknown("port"), false, nullptr},
+  });
+}
+
+TEST(OptionParserTest, RefusedValueIsReadAsTheNextOption) {
+  runCases({
+      {{"-vel", "101"},
+       kSpeedMessage + unknown("101"),
+       false,
+       [](const MoveSettings& s) {
+         EXPECT_EQ(s.speedPercent, 101);  // the refused value stays
+         EXPECT_FALSE(s.lastValueOk);
+       }},
+      {{"-vel", " -1", "-d"}, kSpeedMessage + unknown("-1"), false, nullptr},
+      {{"-t", "-1"}, kDurationMessage + unknown("-1"), false, nullptr},
+      {{"-com", "-3"}, kPortMessage + unknown("-3"), false, nullptr},
+      {{"-com", "-d"},
+       kPortMessage,
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_TRUE(s.displayWanted);
+         EXPECT_FALSE(s.portGiven || s.lastValueOk);
+       }},
+      {{"-com", "1", "-t"},
+       kDurationMessage,
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_FALSE(s.durationGiven || s.lastValueOk);
+         EXPECT_EQ(s.durationSeconds, 1.0f);
+       }},
+      {{"-t", "2", "-t", "x"},
+       kDurationMessage + unknown("x"),
+       false,
+       [](const MoveSettings& s) { EXPECT_TRUE(s.durationGiven); }},
+      {{"-br"}, kBaudMessage, true, [](const MoveSettings& s) { EXPECT_FALSE(s.lastValueOk); }},
+      {{"-ch", "-dir", "r", "-com", "3", "-t", "1"},
+       kAddressMessage,
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_EQ(s.address, -0xD);
+         EXPECT_TRUE(s.portGiven && s.directionGiven && s.durationGiven && s.lastValueOk);
+       }},
+      {{"-com", "1", "-t", "2", "-br", "zz"}, kBaudMessage + unknown("zz"), false, nullptr},
+  });
+}
+
+TEST(OptionParserTest, BlankArgumentsKeepThePreviousWordAndValue) {
+  runCases({
+      {{"-com", ""},
+       "",
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_TRUE(s.portGiven && s.lastValueOk);
+         EXPECT_EQ(s.portNumber, 0);
+       }},
+      {{"-com", "3", ""},
+       kPortMessage,
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_EQ(s.portNumber, 3);
+         EXPECT_FALSE(s.lastValueOk);
+       }},
+      {{"-t", "2", " ", "3"},
+       "",
+       true,
+       [](const MoveSettings& s) { EXPECT_EQ(s.durationSeconds, 3.0f); }},
+      {{""}, unknown(""), false, nullptr},
+      {{"-t", " \t"},
+       "",
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_TRUE(s.durationGiven);
+         EXPECT_EQ(s.durationSeconds, 1.0f);
+       }},
+  });
+}
+
+TEST(OptionParserTest, Directions) {
+  runCases({
+      {{"-dir", "x"},
+       kDirectionMessage,
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_TRUE(s.lastValueOk);
+         EXPECT_FALSE(s.directionGiven);
+         EXPECT_EQ(s.directionWord, "x");
+       }},
+      {{"-dir", "r", "-dir", "right"},
+       kDirectionMessage,
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_FALSE(s.directionGiven);
+         EXPECT_TRUE(s.panMove);
+         EXPECT_EQ(s.command2, 0x02);
+       }},
+      {{"-dir", "-t", "2"},
+       kDirectionMessage,
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_EQ(s.directionWord, "-t");
+         EXPECT_TRUE(s.durationGiven && s.lastValueOk);
+       }},
+      {{"-dir"},
+       kDirectionMessage,
+       true,
+       [](const MoveSettings& s) { EXPECT_FALSE(s.lastValueOk); }},
+      {{"-dir", "r", "-dir", "a"},
+       "",
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_TRUE(s.panMove && s.directionGiven);
+         EXPECT_EQ(s.command1, 0x09);
+         EXPECT_EQ(s.command2, 0x00);
+       }},
+      {{"-dir", "u", "-dir", "l"},
+       "",
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_TRUE(s.panMove);
+         EXPECT_FALSE(s.tiltMove);
+       }},
+      {{"-com", "1", "-dir", "r", "-dir", "-d", "-t", "2"},
+       kDirectionMessage,
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_TRUE(s.directionGiven && s.displayWanted && s.lastValueOk);
+         EXPECT_EQ(s.directionWord, "-d");
+       }},
+      {{"-dir", "r", "-dir", ""},
+       "",
+       true,
+       [](const MoveSettings& s) { EXPECT_TRUE(s.directionGiven); }},
+  });
+}
+
+TEST(OptionParserTest, StopsAtFirstUnknownWord) {
+  runCases({
+      {{"-xyz", "-h"},
+       unknown("-xyz"),
+       false,
+       [](const MoveSettings& s) { EXPECT_FALSE(s.helpWanted); }},
+      {{"-c"}, unknown("-c"), false, nullptr},
+      {{"-comx", "1"}, unknown("-comx"), false, nullptr},
+      {{"-com1"}, unknown("-com1"), false, nullptr},
+      {{"-h", "%s%n"},
+       unknown("%s%n"),
+       false,
+       [](const MoveSettings& s) { EXPECT_TRUE(s.helpWanted); }},
+      {{"  -d  extra"}, "", true, [](const MoveSettings& s) { EXPECT_TRUE(s.displayWanted); }},
+      {{std::string(100000, 'w')}, unknown(std::string(100000, 'w')), false, nullptr},
+  });
+}
+
+}  // namespace
+}  // namespace ptmove

@@ -1,0 +1,149 @@
+#include "program_runner.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <sstream>
+
+namespace ptmove::testing {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Appends what `fd` has now; false once it reports end of file.
+bool drainPipe(int fd, std::string& into) {
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      into.append(buffer, static_cast<std::size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      return n < 0 && errno == EAGAIN;
+    }
+  }
+}
+
+void collectWire(PtyPair* wire, Clock::time_point start, ProgramRun& run) {
+  if (wire == nullptr) {
+    return;
+  }
+  const std::vector<std::uint8_t> bytes = wire->readAvailable();
+  const double now = secondsSince(start);
+  run.wire.insert(run.wire.end(), bytes.begin(), bytes.end());
+  run.wireSeconds.insert(run.wireSeconds.end(), bytes.size(), now);
+}
+
+[[noreturn]] void execChild(const std::vector<std::string>& argv,
+                            const std::vector<PortBinding>& ports, int outFd, int errFd) {
+  for (const PortBinding& port : ports) {
+    setenv(("PTMOVE_COM" + std::to_string(port.comNumber)).c_str(), port.devicePath.c_str(), 1);
+  }
+  dup2(outFd, STDOUT_FILENO);
+  dup2(errFd, STDERR_FILENO);
+  const int devnull = open("/dev/null", O_RDONLY);
+  dup2(devnull, STDIN_FILENO);
+  std::vector<char*> raw;
+  for (const std::string& word : argv) {
+    raw.push_back(const_cast<char*>(word.c_str()));
+  }
+  raw.push_back(nullptr);
+  execvp(raw[0], raw.data());
+  _exit(127);
+}
+
+}  // namespace
+
+ProgramUnderTest ProgramUnderTest::fromEnvironment() {
+  ProgramUnderTest program;
+  if (const char* path = getenv("PTMOVE_E2E_PROGRAM")) {
+    program.program_ = path;
+  }
+  if (const char* launcher = getenv("PTMOVE_E2E_LAUNCHER")) {
+    std::istringstream words(launcher);
+    for (std::string word; words >> word;) {
+      program.launcher_.push_back(word);
+    }
+  }
+  return program;
+}
+
+ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
+                                 const std::vector<PortBinding>& ports, PtyPair* wire,
+                                 double timeoutSeconds) const {
+  std::vector<std::string> argv = launcher_;
+  argv.push_back(program_);
+  argv.insert(argv.end(), args.begin(), args.end());
+
+  ProgramRun run;
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+    return run;
+  }
+  const Clock::time_point start = Clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    execChild(argv, ports, outPipe[1], errPipe[1]);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  fcntl(outPipe[0], F_SETFL, O_NONBLOCK);
+  fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
+
+  bool outOpen = true;
+  bool errOpen = true;
+  bool exited = false;
+  int status = 0;
+  while (outOpen || errOpen || !exited) {
+    pollfd fds[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {-1, POLLIN, 0}};
+    if (wire != nullptr) {
+      fds[2].fd = wire->master();
+    }
+    poll(fds, 3, 5);
+    collectWire(wire, start, run);
+    if (outOpen) {
+      outOpen = drainPipe(outPipe[0], run.out);
+    }
+    if (errOpen) {
+      errOpen = drainPipe(errPipe[0], run.err);
+    }
+    if (!exited && waitpid(child, &status, WNOHANG) == child) {
+      exited = true;
+    }
+    if (!exited && secondsSince(start) > timeoutSeconds) {
+      kill(child, SIGKILL);
+      run.timedOut = true;
+    }
+  }
+  collectWire(wire, start, run);
+  close(outPipe[0]);
+  close(errPipe[0]);
+  run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+std::string ProgramUnderTest::programWord() const {
+  // The banner's last line is a tab, the program's word and " -h ".
+  const std::string out = run({}).out;
+  const std::size_t tab = out.rfind('\t');
+  const std::size_t end = out.find(" -h ", tab);
+  if (tab == std::string::npos || end == std::string::npos) {
+    return "";
+  }
+  return out.substr(tab + 1, end - tab - 1);
+}
+
+}  // namespace ptmove::testing

@@ -1,0 +1,54 @@
+// Runs the ptmove program as a separate process, capturing its standard
+// output and, through a pseudo-terminal bound to a COM number, every byte it
+// puts on the wire with the time it arrived. Which program runs, and how a
+// COM number is bound to a device, come from the environment, so that the
+// same end-to-end suite can run any build of the program.
+#ifndef PTMOVE_TESTS_PROGRAM_RUNNER_H_
+#define PTMOVE_TESTS_PROGRAM_RUNNER_H_
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "pty_pair.h"
+
+namespace ptmove::testing {
+
+struct ProgramRun {
+  std::string out;
+  std::string err;
+  int exitStatus = -1;  // the exit code, or 128 + the signal that ended it
+  bool timedOut = false;
+  std::vector<std::uint8_t> wire;
+  std::vector<double> wireSeconds;  // arrival of each wire byte after the start
+};
+
+struct PortBinding {
+  int comNumber;
+  std::string devicePath;
+};
+
+class ProgramUnderTest {
+ public:
+  /// PTMOVE_E2E_PROGRAM names the program; PTMOVE_E2E_LAUNCHER, when set,
+  /// holds words placed before it (an emulator, say).
+  static ProgramUnderTest fromEnvironment();
+
+  bool valid() const { return !program_.empty(); }
+
+  /// Runs the program with `args`; `wire`, when given, is read throughout.
+  ProgramRun run(const std::vector<std::string>& args, const std::vector<PortBinding>& ports = {},
+                 PtyPair* wire = nullptr, double timeoutSeconds = 30.0) const;
+
+  /// The name the program gives itself in its banner and help.
+  std::string programWord() const;
+
+ private:
+  std::vector<std::string> launcher_;
+  std::string program_;
+};
+
+}  // namespace ptmove::testing
+
+#endif  // PTMOVE_TESTS_PROGRAM_RUNNER_H_

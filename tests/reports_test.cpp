@@ -1,0 +1,132 @@
+#include "cli/reports.h"
+
+#include <gtest/gtest.h>
+
+#include <iomanip>
+#include <limits>
+#include <sstream>
+
+namespace ptmove {
+namespace {
+
+TEST(ReportsTest, Banner) {
+  std::ostringstream out;
+  printBanner(out, "ptmove.exe");
+  EXPECT_EQ(out.str(),
+            "Programma per manovrare un brandeggio\n"
+            "Versione 1.2\n"
+            "\n"
+            "Nessun parametro passato.\n"
+            "Per avere la lista delle opzioni digita:\n"
+            "\tptmove.exe -h \n");
+}
+
+TEST(ReportsTest, Help) {
+  std::ostringstream out;
+  printHelp(out, "pt");
+  EXPECT_EQ(out.str(),
+            "Programma per il controllo di un brandeggio.\n"
+            "\n"
+            "pt -com s [-br n] [-ch x] -dir s [-vel n] -t n [-d]\n"
+            "\n"
+            "  -com s Selezione la porta seriale. Il parametro s indica il nome della\n"
+            "\t porta come ad esempio COM1.\n"
+            "  -br n  Seleziona la velocita' della porta seriale. Questo e' un parametro\n"
+            "\t opzionale. Per default n e' pari a 2400.\n"
+            "  -ch x  Imposta l'indirizzo esadecimale della scheda. Questo e' un parametro\n"
+            "\t opzionale. Per default dell'indirizzo e' impostato 0x01.\n"
+            "  -dir s Selezione della direzione di movimento tramite il parametro s che\n"
+            "\t puo' essere r (per destra), l (per sinistra), u (per alto),\n"
+            "\t d (per basso),a (per auto)\n"
+            "  -vel n Seleziona la velocita' del brandeggio, da un minimo di 0 a un massimo\n"
+            "\t di 100. Questo e' un parametro opzionale e per default e' \n"
+            "\t impostato a 100.\n"
+            "  -t n   Imposta il tempo di movimento in secondi del brandeggio\n"
+            "  -d     Visualizza tutti i parametri impostati e la stringa inviata\n"
+            "\n");
+}
+
+MoveSettings settingsFor(std::int32_t port, std::int32_t address, const char* direction,
+                         float seconds) {
+  MoveSettings s;
+  s.portNumber = port;
+  s.address = address;
+  s.directionWord = direction;
+  s.durationSeconds = seconds;
+  return s;
+}
+
+TEST(ReportsTest, SettingsDisplay) {
+  const CommandFrame right = {0xFF, 0x01, 0x00, 0x02, 0x3F, 0x00, 0x42};
+  const std::string frameLine = "Comando inviato: \n 0xff 0x01 0x00 0x02 0x3f 0x00 0x42";
+  const struct {
+    MoveSettings settings;
+    std::string expected;
+  } cases[] = {
+      {settingsFor(1, 0x01, "r", 2.0f),
+       "Porta selezionata COM1\nBaud rate 2400\nIndirizzo 0x01\n"
+       "Direzione di movimento: destra\nTempo esecuzione comando 2 sec.\n" +
+           frameLine},
+      {settingsFor(12, 0x1FF, "L", 0.25f),
+       "Porta selezionata COM12\nBaud rate 2400\nIndirizzo 0x1ff\n"
+       "Direzione di movimento: sinistra\nTempo esecuzione comando 0.25 sec.\n" +
+           frameLine},
+      {settingsFor(0, 0x0A, "A", 2.5f),
+       "Porta selezionata COM0\nBaud rate 2400\nIndirizzo 0x0a\n"
+       "Direzione di movimento: auto\n\nTempo esecuzione comando 2.5 sec.\n" +
+           frameLine},
+      {settingsFor(-5, -13, "x", 0.7f),
+       "Porta selezionata COM-5\nBaud rate 2400\nIndirizzo 0xfffffff3\n"
+       "Direzione di movimento: Tempo esecuzione comando 0.7 sec.\n" +
+           frameLine},
+      {settingsFor(3, 0, "", 1234567.0f),
+       "Porta selezionata COM3\nBaud rate 2400\nIndirizzo 0x00\n"
+       "Direzione di movimento: Tempo esecuzione comando 1.23457e+06 sec.\n" +
+           frameLine},
+      {settingsFor(3, 0, "u", std::numeric_limits<float>::infinity()),
+       "Porta selezionata COM3\nBaud rate 2400\nIndirizzo 0x00\n"
+       "Direzione di movimento: su\nTempo esecuzione comando inf sec.\n" +
+           frameLine},
+      {settingsFor(3, 0, "d", -std::numeric_limits<float>::quiet_NaN()),
+       "Porta selezionata COM3\nBaud rate 2400\nIndirizzo 0x00\n"
+       "Direzione di movimento: giu\nTempo esecuzione comando -nan sec.\n" +
+           frameLine},
+  };
+  for (const auto& c : cases) {
+    std::ostringstream out;
+    printSettings(out, c.settings, right);
+    EXPECT_EQ(out.str(), c.expected);
+  }
+}
+
+TEST(ReportsTest, DisplayLeavesStreamInHexWithZeroFill) {
+  std::ostringstream out;
+  printSettings(out, MoveSettings{}, STOP_FRAME);
+  out.str("");
+  out << std::setw(3) << 10;
+  EXPECT_EQ(out.str(), "00a");
+}
+
+TEST(ReportsTest, FormatsFloatsLikeDefaultStreamNotation) {
+  const struct {
+    double value;
+    const char* text;
+  } cases[] = {
+      {1.2, "1.2"},
+      {2.0, "2"},
+      {0.0005, "0.0005"},
+      {0.00001, "1e-05"},
+      {-1.0, "-1"},
+      {100000.0, "100000"},
+      {1e6, "1e+06"},
+      {static_cast<double>(0.7f), "0.7"},
+      {-std::numeric_limits<double>::infinity(), "-inf"},
+      {std::numeric_limits<double>::quiet_NaN(), "nan"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(formatDefaultFloat(c.value), c.text);
+  }
+}
+
+}  // namespace
+}  // namespace ptmove

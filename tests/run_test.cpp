@@ -1,0 +1,104 @@
+#include "cli/run.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace ptmove {
+namespace {
+
+const char kMoving[] = "Brandeggio in movimento  \n";
+const char kWarning[] = "ATTENZIONE, non hai impostato i seguenti parametri\n";
+const char kNoPort[] = " - Non hai selezionato la porta seriale\n";
+const char kNoDirection[] = " - Non hai selezionato la direzione di movimento\n";
+const char kNoDuration[] = " - Non hai impostato il tempo di movimento\n";
+
+struct Outcome {
+  std::string output;
+  int sends = 0;
+  MoveRequest request;
+};
+
+Outcome run(std::vector<std::string> args) {
+  Outcome outcome;
+  std::ostringstream out;
+  const int status = runProgram(args, out, [&](std::ostream& o, const MoveRequest& request) {
+    o << "<send>";
+    ++outcome.sends;
+    outcome.request = request;
+  });
+  EXPECT_EQ(status, 0);
+  outcome.output = out.str();
+  return outcome;
+}
+
+TEST(RunTest, DecidesWhatTheRunDoes) {
+  const std::string banner =
+      "Programma per manovrare un brandeggio\nVersione 1.2\n\nNessun parametro passato.\n"
+      "Per avere la lista delle opzioni digita:\n\tptmove -h \n";
+  const struct {
+    std::vector<std::string> args;
+    std::string output;
+  } cases[] = {
+      {{"ptmove"}, banner + "\n"},
+      {{"  ptmove  extra"}, banner + "\n"},
+      {{"ptmove", "-com", "1", "-dir", "r", "-t", "2"}, std::string("\n") + kMoving + "<send>"},
+      {{"ptmove", "-dir", "r", "-t", "2"}, std::string("\n") + kWarning + kNoPort},
+      {{"ptmove", "-t", "2"}, std::string("\n") + kWarning + kNoPort + kNoDirection},
+      {{"ptmove", "-com", "1"}, std::string("\n") + kWarning + kNoDirection + kNoDuration},
+      {{"ptmove", "-com", "1", "-dir", "r", "-t", "2", "-br"},
+       "Errore nell'impostare il Baud Rate della porta seriale\n\n"},
+      {{"ptmove", "-com", "1", "-t", "2", "-dir", "x"},
+       std::string("Direzione non riconusciuta\n\n") + kWarning + kNoDirection},
+      {{"ptmove", "-xyz"}, "Parametro \"-xyz\" errato. Utilizza -h per visualizzare l'help\n\n"},
+      {{"ptmove", "-h"}, "\n"},  // help text checked on its own
+      {{"ptmove", "-d"},
+       "Porta selezionata COM0\nBaud rate 2400\nIndirizzo 0x01\nDirezione di movimento: "
+       "Tempo esecuzione comando 1 sec.\nComando inviato: \n"
+       " 0xff 0x01 0x00 0x00 0x00 0x00 0x01\n"},
+  };
+  for (const auto& c : cases) {
+    Outcome outcome = run(c.args);
+    if (c.args.size() == 2 && c.args[1] == "-h") {
+      EXPECT_EQ(outcome.output.rfind("\nProgramma per il controllo di un brandeggio.\n", 0), 0u);
+      continue;
+    }
+    EXPECT_EQ(outcome.output, c.output) << c.args.size() << " args";
+  }
+}
+
+TEST(RunTest, HelpWinsOverACompleteMovement) {
+  Outcome outcome = run({"pt", "-com", "1", "-dir", "r", "-t", "2", "-h"});
+  EXPECT_EQ(outcome.sends, 0);
+  EXPECT_NE(outcome.output.find("pt -com s [-br n]"), std::string::npos);
+}
+
+TEST(RunTest, HandsTheMovementOver) {
+  Outcome outcome = run({"pt", "-com", "com4", "-br", "9600", "-ch", "05", "-dir", "u", "-vel",
+                         "50", "-t", "0.7", "-d"});
+  ASSERT_EQ(outcome.sends, 1);
+  EXPECT_EQ(outcome.request.portNumber, 4);
+  EXPECT_EQ(outcome.request.baudRate, 9600);
+  EXPECT_EQ(outcome.request.durationSeconds, 0.7f);
+  const CommandFrame expected = {0xFF, 0x05, 0x00, 0x08, 0x00, 0x1F, 0x2C};
+  EXPECT_EQ(outcome.request.frame, expected);
+  EXPECT_NE(outcome.output.find(" 0xff 0x05 0x00 0x08 0x00 0x1f 0x2c\n"
+                                "Brandeggio in movimento  \n<send>"),
+            std::string::npos);
+}
+
+TEST(RunTest, SecondDirIsReadAsDisplayOption) {
+  Outcome outcome = run({"pt", "-com", "1", "-dir", "r", "-dir", "-d", "-t", "2"});
+  EXPECT_EQ(outcome.sends, 1);
+  EXPECT_NE(outcome.output.find("Direzione di movimento: Tempo esecuzione comando 2 sec.\n"),
+            std::string::npos);
+}
+
+TEST(RunTest, NoArgumentsAtAll) {
+  Outcome outcome = run({});
+  EXPECT_EQ(outcome.output.find("Programma per manovrare un brandeggio\n"), 0u);
+  EXPECT_NE(outcome.output.find("\t -h \n\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ptmove

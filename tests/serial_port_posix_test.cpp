@@ -1,0 +1,169 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "pty_pair.h"
+#include "serial/serial_port.h"
+
+namespace ptmove {
+namespace {
+
+using testing::PtyPair;
+
+// Points COM<port> at `path` for the life of the object.
+class PortBinding {
+ public:
+  PortBinding(int port, const std::string& path) : name_("PTMOVE_COM" + std::to_string(port)) {
+    setenv(name_.c_str(), path.c_str(), 1);
+  }
+  ~PortBinding() { unsetenv(name_.c_str()); }
+
+ private:
+  std::string name_;
+};
+
+TEST(SerialPortPosixTest, NamesDevices) {
+  PortBinding bound(12, "/dev/serial/by-id/usb-adapter");
+  unsetenv("PTMOVE_COM1");
+  unsetenv("PTMOVE_COM3");
+  const struct {
+    std::int32_t port;
+    const char* name;
+  } cases[] = {
+      {1, "/dev/ttyS0"},
+      {3, "/dev/ttyS2"},
+      {12, "/dev/serial/by-id/usb-adapter"},
+      {2147483647, "/dev/ttyS2147483646"},
+      {0, ""},
+      {-1, ""},
+      {-2147483647 - 1, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(portDeviceName(c.port), c.name) << c.port;
+  }
+}
+
+TEST(SerialPortPosixTest, RefusesMissingOrBusyPorts) {
+  PtyPair pty;
+  PortBinding missing(7, "/nonexistent/ttyX");
+  PortBinding present(8, pty.slavePath());
+  SerialPort port;
+  EXPECT_FALSE(port.open(0));
+  EXPECT_FALSE(port.open(-4));
+  EXPECT_FALSE(port.open(7));
+  ASSERT_TRUE(port.open(8));
+
+  SerialPort second;
+  EXPECT_FALSE(second.open(8)) << "a port is for one user at a time";
+}
+
+TEST(SerialPortPosixTest, RefusesPortLockedOrExclusiveElsewhere) {
+  PtyPair pty;
+  PortBinding present(8, pty.slavePath());
+  {
+    const int other = open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX), 0);
+    SerialPort port;
+    EXPECT_FALSE(port.open(8)) << "flock held by another program";
+    close(other);
+  }
+  {
+    const int other = open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
+    SerialPort port;
+    EXPECT_FALSE(port.open(8)) << "exclusive mode held by another program";
+    ioctl(other, TIOCNXCL);
+    close(other);
+  }
+  SerialPort port;
+  EXPECT_TRUE(port.open(8)) << "free again";
+}
+
+TEST(SerialPortPosixTest, ReleasesPortOnClose) {
+  PtyPair pty;
+  PortBinding present(2, pty.slavePath());
+  {
+    SerialPort port;
+    ASSERT_TRUE(port.open(2));
+  }
+  SerialPort again;
+  EXPECT_TRUE(again.open(2));
+}
+
+TEST(SerialPortPosixTest, SetsRawEightNOneAtStandardSpeeds) {
+  PtyPair pty;
+  PortBinding present(3, pty.slavePath());
+  const struct {
+    std::int32_t baud;
+    speed_t code;
+  } cases[] = {{50, B50}, {2400, B2400}, {9600, B9600}, {38400, B38400}, {115200, B115200}};
+  for (const auto& c : cases) {
+    SerialPort port;
+    ASSERT_TRUE(port.open(3));
+    EXPECT_TRUE(port.applyTimeouts());
+    EXPECT_TRUE(port.applyLineSettings(c.baud)) << c.baud;
+    const termios t = pty.slaveSettings();
+    EXPECT_EQ(cfgetospeed(&t), c.code) << c.baud;
+    EXPECT_EQ(cfgetispeed(&t), c.code) << c.baud;
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
+    EXPECT_NE(t.c_cflag & CLOCAL, 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  }
+}
+
+TEST(SerialPortPosixTest, RefusedSpeedStillLeavesLineRaw) {
+  PtyPair pty;
+  PortBinding present(3, pty.slavePath());
+  for (std::int32_t baud : {0, -1, -9600, -2147483647 - 1}) {
+    SerialPort port;
+    ASSERT_TRUE(port.open(3));
+    EXPECT_FALSE(port.applyLineSettings(baud)) << baud;
+    const termios t = pty.slaveSettings();
+    EXPECT_NE(cfgetospeed(&t), static_cast<speed_t>(B0)) << "never hangs up the line";
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    const std::uint8_t newline[] = {0x0A, 0x0D};
+    EXPECT_EQ(port.write(newline, 2), 2u);
+    EXPECT_EQ(pty.readAvailable(), std::vector<std::uint8_t>({0x0A, 0x0D}));
+  }
+}
+
+#ifdef __linux__
+TEST(SerialPortPosixTest, SetsNonStandardSpeedsOnLinux) {
+  PtyPair pty;
+  PortBinding present(3, pty.slavePath());
+  SerialPort port;
+  ASSERT_TRUE(port.open(3));
+  EXPECT_TRUE(port.applyLineSettings(250000));
+  const termios t = pty.slaveSettings();
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+}
+#endif
+
+TEST(SerialPortPosixTest, DeviceThatIsNotATerminalStillTakesWrites) {
+  PortBinding devnull(5, "/dev/null");
+  SerialPort port;
+  ASSERT_TRUE(port.open(5));
+  EXPECT_FALSE(port.applyTimeouts());
+  EXPECT_FALSE(port.applyLineSettings(2400));
+  const std::uint8_t bytes[7] = {};
+  EXPECT_EQ(port.write(bytes, 7), 7u);
+  port.drain();
+}
+
+TEST(SerialPortPosixTest, ReportsFailedWrites) {
+  PortBinding full(5, "/dev/full");
+  SerialPort port;
+  ASSERT_TRUE(port.open(5));
+  const std::uint8_t bytes[7] = {};
+  EXPECT_EQ(port.write(bytes, 7), 0u);
+}
+
+}  // namespace
+}  // namespace ptmove

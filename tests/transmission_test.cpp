@@ -1,0 +1,104 @@
+#include "serial/transmission.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+#include "pty_pair.h"
+#include "serial/serial_port.h"
+
+namespace ptmove {
+namespace {
+
+constexpr std::uint64_t kForever = std::numeric_limits<std::uint64_t>::max();
+
+TEST(TransmissionTest, WaitIsSecondsTimesThousandTruncated) {
+  const struct {
+    float seconds;
+    std::uint64_t milliseconds;
+  } cases[] = {
+      {2.0f, 2000},
+      {0.25f, 250},
+      {2.5f, 2500},
+      {0.7f, 699},  // 0.7f is 0.699999988
+      {0.0005f, 0},
+      {0.0f, 0},
+      {-0.0f, 0},
+      {-1.0f, 0},
+      {-std::numeric_limits<float>::infinity(), 0},
+      {std::nanf(""), 0},
+      {-std::nanf(""), 0},
+      {5e6f, 5000000000ull},  // beyond 32 bits: waited in full
+      {1e16f, 10000000272564224000ull},
+      {1e17f, kForever},
+      {std::numeric_limits<float>::max(), kForever},
+      {std::numeric_limits<float>::infinity(), kForever},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(waitMilliseconds(c.seconds), c.milliseconds) << c.seconds;
+  }
+}
+
+TEST(TransmissionTest, SleepsAtLeastTheTime) {
+  const auto start = std::chrono::steady_clock::now();
+  sleepMilliseconds(120);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(120));
+  EXPECT_LT(elapsed, std::chrono::seconds(5));
+}
+
+std::string send(const MoveRequest& request) {
+  std::ostringstream out;
+  sendMove(out, request);
+  return out.str();
+}
+
+std::vector<std::uint8_t> bytesOf(const CommandFrame& a, const CommandFrame& b) {
+  std::vector<std::uint8_t> bytes(a.begin(), a.end());
+  bytes.insert(bytes.end(), b.begin(), b.end());
+  return bytes;
+}
+
+TEST(TransmissionTest, SendsMovementThenStopFrame) {
+  testing::PtyPair pty;
+  setenv("PTMOVE_COM4", pty.slavePath().c_str(), 1);
+  const CommandFrame down = {0xFF, 0x0A, 0x00, 0x10, 0x00, 0x3F, 0x59};
+  EXPECT_EQ(send({4, 4800, down, 0.0f}), "\n");
+  EXPECT_EQ(pty.readAvailable(), bytesOf(down, STOP_FRAME));
+  const termios t = pty.slaveSettings();
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B4800));
+}
+
+TEST(TransmissionTest, BadSpeedIsReportedAndFramesStillSent) {
+  testing::PtyPair pty;
+  setenv("PTMOVE_COM4", pty.slavePath().c_str(), 1);
+  const CommandFrame right = {0xFF, 0x01, 0x00, 0x02, 0x3F, 0x00, 0x42};
+  EXPECT_EQ(send({4, 0, right, 0.0f}), "\nSetCommState failed\n");
+  EXPECT_EQ(pty.readAvailable(), bytesOf(right, STOP_FRAME));
+}
+
+TEST(TransmissionTest, ReportsEveryFailureAndGoesOn) {
+  setenv("PTMOVE_COM5", "/dev/full", 1);
+  setenv("PTMOVE_COM6", "/dev/null", 1);
+  setenv("PTMOVE_COM7", "/nonexistent/port", 1);
+  const struct {
+    std::int32_t port;
+    const char* output;
+  } cases[] = {
+      {5, "\nSetCommTimeouts failed\nSetCommState failed\nWriteFile failed\nWriteFile failed\n"},
+      {6, "\nSetCommTimeouts failed\nSetCommState failed\n"},
+      {7, "\nFailed to open port\n"},
+      {0, "\nFailed to open port\n"},
+      {-3, "\nFailed to open port\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(send({c.port, 2400, STOP_FRAME, 0.0f}), c.output) << c.port;
+  }
+}
+
+}  // namespace
+}  // namespace ptmove
