@@ -141,8 +141,15 @@ TEST(SerialPortPosixTest, SetsNonStandardSpeedsOnLinux) {
   SerialPort port;
   ASSERT_TRUE(port.open(3));
   EXPECT_TRUE(port.applyLineSettings(250000));
-  const termios t = pty.slaveSettings();
-  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(pty.slaveSettings().c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+
+  // A refused speed keeps the custom rate rather than hanging up the line.
+  EXPECT_FALSE(port.applyLineSettings(0));
+  termios t = pty.slaveSettings();
+  EXPECT_NE(cfgetospeed(&t), static_cast<speed_t>(B0));
+  EXPECT_TRUE(port.applyLineSettings(19200));
+  t = pty.slaveSettings();
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
 }
 #endif
 

@@ -87,17 +87,20 @@ const SpeedName* findSpeed(std::int32_t baud) {
   return nullptr;
 }
 
-// Raw 8N1 without flow control on top of `t`, keeping its speed and its
-// read timeouts.
+// Raw 8N1 without flow control on top of `t`. The speed bits and the read
+// timeouts stay as they are: the speed is set on its own.
 void makeRawEightNOne(termios& t) {
-  const speed_t inputSpeed = cfgetispeed(&t);
-  const speed_t outputSpeed = cfgetospeed(&t);
+  tcflag_t cleared = CSIZE | CSTOPB | PARENB | PARODD;
+#ifdef CMSPAR
+  cleared |= CMSPAR;
+#endif
+#ifdef CRTSCTS
+  cleared |= CRTSCTS;
+#endif
   t.c_iflag = 0;
   t.c_oflag = 0;
   t.c_lflag = 0;
-  t.c_cflag = CS8 | CREAD | CLOCAL | HUPCL;
-  cfsetispeed(&t, inputSpeed);
-  cfsetospeed(&t, outputSpeed);
+  t.c_cflag = (t.c_cflag & ~cleared) | CS8 | CREAD | CLOCAL | HUPCL;
 }
 
 bool isRawEightNOne(const termios& t) {
