@@ -6,6 +6,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "expected_texts.h"
 #include "program_runner.h"
 
 namespace ptmove::testing {
@@ -20,14 +25,6 @@ const std::string kMoving = "\nBrandeggio in movimento  \n\n";
 Bytes then(Bytes first, const Bytes& second) {
   first.insert(first.end(), second.begin(), second.end());
   return first;
-}
-
-std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
-  for (std::size_t at = text.find(from); at != std::string::npos;
-       at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
 }
 
 class EndToEndTest : public ::testing::Test {
@@ -53,30 +50,12 @@ class EndToEndTest : public ::testing::Test {
 TEST_F(EndToEndTest, ConsoleTexts) {
   const std::string word = program_.programWord();
   ASSERT_FALSE(word.empty());
-  const std::string help =
-      "Programma per il controllo di un brandeggio.\n\n"
-      "{prog} -com s [-br n] [-ch x] -dir s [-vel n] -t n [-d]\n\n"
-      "  -com s Selezione la porta seriale. Il parametro s indica il nome della\n"
-      "\t porta come ad esempio COM1.\n"
-      "  -br n  Seleziona la velocita' della porta seriale. Questo e' un parametro\n"
-      "\t opzionale. Per default n e' pari a 2400.\n"
-      "  -ch x  Imposta l'indirizzo esadecimale della scheda. Questo e' un parametro\n"
-      "\t opzionale. Per default dell'indirizzo e' impostato 0x01.\n"
-      "  -dir s Selezione della direzione di movimento tramite il parametro s che\n"
-      "\t puo' essere r (per destra), l (per sinistra), u (per alto),\n"
-      "\t d (per basso),a (per auto)\n"
-      "  -vel n Seleziona la velocita' del brandeggio, da un minimo di 0 a un massimo\n"
-      "\t di 100. Questo e' un parametro opzionale e per default e' \n"
-      "\t impostato a 100.\n"
-      "  -t n   Imposta il tempo di movimento in secondi del brandeggio\n"
-      "  -d     Visualizza tutti i parametri impostati e la stringa inviata\n\n";
+  const std::string help = helpText(word);
   const struct {
     std::vector<std::string> args;
     std::string out;
   } cases[] = {
-      {{},
-       "Programma per manovrare un brandeggio\nVersione 1.2\n\nNessun parametro passato.\n"
-       "Per avere la lista delle opzioni digita:\n\t{prog} -h \n\n"},
+      {{}, bannerText(word) + "\n"},
       {{"-h"}, "\n" + help},
       {{"-com", "1", "-dir", "r", "-t", "2", "-h"}, "\n" + help},
       {{"-com", "1", "-dir", "r", "-t", "2", "-d", "-h"},
@@ -126,7 +105,7 @@ TEST_F(EndToEndTest, ConsoleTexts) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
-    EXPECT_EQ(run(c.args).out, replaceAll(c.out, "{prog}", word));
+    EXPECT_EQ(run(c.args).out, c.out);
   }
 }
 
@@ -254,6 +233,20 @@ TEST_F(EndToEndTest, BusyPortIsLeftAlone) {
 
   result = run({"-com", "1", "-dir", "r", "-t", "0"}, {{1, pty.slavePath()}}, &pty);
   EXPECT_EQ(result.wire, then(kRight, kStop)) << "usable once released";
+}
+
+TEST_F(EndToEndTest, SecondRunOnAMovingPortSendsNothing) {
+  PtyPair pty;
+  const std::vector<PortBinding> ports = {{1, pty.slavePath()}};
+  auto first = std::async(std::launch::async, [&] {
+    return run({"-com", "1", "-dir", "r", "-t", "1.5"}, ports, &pty);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const ProgramRun second = run({"-com", "1", "-dir", "l", "-t", "0"}, ports);
+  EXPECT_EQ(second.out, kMoving + "Failed to open port\n");
+  const ProgramRun moved = first.get();
+  EXPECT_EQ(moved.out, kMoving);
+  EXPECT_EQ(moved.wire, then(kRight, kStop));
 }
 
 TEST_F(EndToEndTest, HugeAndManyArguments) {

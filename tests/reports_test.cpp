@@ -6,44 +6,18 @@
 #include <limits>
 #include <sstream>
 
+#include "expected_texts.h"
+
 namespace ptmove {
 namespace {
 
-TEST(ReportsTest, Banner) {
-  std::ostringstream out;
-  printBanner(out, "ptmove.exe");
-  EXPECT_EQ(out.str(),
-            "Programma per manovrare un brandeggio\n"
-            "Versione 1.2\n"
-            "\n"
-            "Nessun parametro passato.\n"
-            "Per avere la lista delle opzioni digita:\n"
-            "\tptmove.exe -h \n");
-}
-
-TEST(ReportsTest, Help) {
-  std::ostringstream out;
-  printHelp(out, "pt");
-  EXPECT_EQ(out.str(),
-            "Programma per il controllo di un brandeggio.\n"
-            "\n"
-            "pt -com s [-br n] [-ch x] -dir s [-vel n] -t n [-d]\n"
-            "\n"
-            "  -com s Selezione la porta seriale. Il parametro s indica il nome della\n"
-            "\t porta come ad esempio COM1.\n"
-            "  -br n  Seleziona la velocita' della porta seriale. Questo e' un parametro\n"
-            "\t opzionale. Per default n e' pari a 2400.\n"
-            "  -ch x  Imposta l'indirizzo esadecimale della scheda. Questo e' un parametro\n"
-            "\t opzionale. Per default dell'indirizzo e' impostato 0x01.\n"
-            "  -dir s Selezione della direzione di movimento tramite il parametro s che\n"
-            "\t puo' essere r (per destra), l (per sinistra), u (per alto),\n"
-            "\t d (per basso),a (per auto)\n"
-            "  -vel n Seleziona la velocita' del brandeggio, da un minimo di 0 a un massimo\n"
-            "\t di 100. Questo e' un parametro opzionale e per default e' \n"
-            "\t impostato a 100.\n"
-            "  -t n   Imposta il tempo di movimento in secondi del brandeggio\n"
-            "  -d     Visualizza tutti i parametri impostati e la stringa inviata\n"
-            "\n");
+TEST(ReportsTest, BannerAndHelp) {
+  std::ostringstream banner;
+  printBanner(banner, "ptmove.exe");
+  EXPECT_EQ(banner.str(), testing::bannerText("ptmove.exe"));
+  std::ostringstream help;
+  printHelp(help, "pt");
+  EXPECT_EQ(help.str(), testing::helpText("pt"));
 }
 
 MoveSettings settingsFor(std::int32_t port, std::int32_t address, const char* direction,
