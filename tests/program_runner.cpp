@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <sstream>
 
 namespace ptmove::testing {
@@ -46,11 +47,18 @@ void collectWire(PtyPair* wire, Clock::time_point start, ProgramRun& run) {
   run.wireSeconds.insert(run.wireSeconds.end(), bytes.size(), now);
 }
 
-[[noreturn]] void execChild(const std::vector<std::string>& argv,
-                            const std::vector<PortBinding>& ports, int outFd, int errFd) {
-  for (const PortBinding& port : ports) {
-    setenv(("PTMOVE_COM" + std::to_string(port.comNumber)).c_str(), port.devicePath.c_str(), 1);
+std::string withoutCarriageReturns(const std::string& text) {
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+      result += text[i];
+    }
   }
+  return result;
+}
+
+[[noreturn]] void execChild(const std::vector<std::string>& argv, int outFd, int errFd) {
   dup2(outFd, STDOUT_FILENO);
   dup2(errFd, STDERR_FILENO);
   const int devnull = open("/dev/null", O_RDONLY);
@@ -71,6 +79,9 @@ ProgramUnderTest ProgramUnderTest::fromEnvironment() {
   if (const char* path = getenv("PTMOVE_E2E_PROGRAM")) {
     program.program_ = path;
   }
+  if (const char* prefix = getenv("PTMOVE_E2E_WINEPREFIX")) {
+    program.winePrefix_ = prefix;
+  }
   if (const char* launcher = getenv("PTMOVE_E2E_LAUNCHER")) {
     std::istringstream words(launcher);
     for (std::string word; words >> word;) {
@@ -78,6 +89,21 @@ ProgramUnderTest ProgramUnderTest::fromEnvironment() {
     }
   }
   return program;
+}
+
+void ProgramUnderTest::bindPorts(const std::vector<PortBinding>& ports) const {
+  for (const PortBinding& port : ports) {
+    const std::string com = std::to_string(port.comNumber);
+    if (underWine()) {
+      const std::string link = winePrefix_ + "/dosdevices/com" + com;
+      unlink(link.c_str());
+      if (symlink(port.devicePath.c_str(), link.c_str()) != 0) {
+        std::perror(link.c_str());
+      }
+    } else {
+      setenv(("PTMOVE_COM" + com).c_str(), port.devicePath.c_str(), 1);
+    }
+  }
 }
 
 ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
@@ -96,7 +122,12 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
   const Clock::time_point start = Clock::now();
   const pid_t child = fork();
   if (child == 0) {
-    execChild(argv, ports, outPipe[1], errPipe[1]);
+    if (underWine()) {
+      setenv("WINEPREFIX", winePrefix_.c_str(), 1);
+      setenv("WINEDEBUG", "-all", 0);
+    }
+    bindPorts(ports);
+    execChild(argv, outPipe[1], errPipe[1]);
   }
   close(outPipe[1]);
   close(errPipe[1]);
@@ -132,6 +163,9 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
   close(outPipe[0]);
   close(errPipe[0]);
   run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (underWine()) {
+    run.out = withoutCarriageReturns(run.out);
+  }
   return run;
 }
 

@@ -32,10 +32,14 @@ struct PortBinding {
 class ProgramUnderTest {
  public:
   /// PTMOVE_E2E_PROGRAM names the program; PTMOVE_E2E_LAUNCHER, when set,
-  /// holds words placed before it (an emulator, say).
+  /// holds words placed before it (wine, say). PTMOVE_E2E_WINEPREFIX, when
+  /// set, names the Wine prefix the program runs in: COM<n> is then bound
+  /// through the prefix's dosdevices/com<n> link, and CRLF line ends are
+  /// read as LF.
   static ProgramUnderTest fromEnvironment();
 
   bool valid() const { return !program_.empty(); }
+  bool underWine() const { return !winePrefix_.empty(); }
 
   /// Runs the program with `args`; `wire`, when given, is read throughout.
   ProgramRun run(const std::vector<std::string>& args, const std::vector<PortBinding>& ports = {},
@@ -45,8 +49,11 @@ class ProgramUnderTest {
   std::string programWord() const;
 
  private:
+  void bindPorts(const std::vector<PortBinding>& ports) const;
+
   std::vector<std::string> launcher_;
   std::string program_;
+  std::string winePrefix_;
 };
 
 }  // namespace ptmove::testing

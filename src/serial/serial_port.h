@@ -45,6 +45,7 @@ class SerialPort {
 
 #ifdef _WIN32
   void* handle_ = nullptr;
+  void* claim_ = nullptr;  // named mutex that marks the port as taken
 #else
   int fd_ = -1;
   bool exclusive_ = false;  // this process set the terminal's exclusive mode
