@@ -221,7 +221,7 @@ TEST_F(EndToEndTest, PortsThatCannotBeUsed) {
   }
 }
 
-TEST_F(EndToEndTest, PortHeldByAnotherProgramIsLeftAlone) {
+TEST_F(EndToEndTest, PortHeldByPosixProgramIsLeftAlone) {
   if (program_.underWine()) {
     GTEST_SKIP() << "Wine does not see POSIX locks; a second run covers busy ports there";
   }
