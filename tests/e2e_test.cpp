@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <future>
 #include <thread>
 
@@ -37,9 +38,17 @@ class EndToEndTest : public ::testing::Test {
   // Runs and checks what every run must do: exit 0, nothing on stderr.
   ProgramRun run(const std::vector<std::string>& args, const std::vector<PortBinding>& ports = {},
                  PtyPair* wire = nullptr) {
-    ProgramRun result = program_.run(args, ports, wire);
+    RunOptions options;
+    options.ports = ports;
+    options.wire = wire;
+    return runWith(args, options, 0);
+  }
+
+  ProgramRun runWith(const std::vector<std::string>& args, const RunOptions& options,
+                     int exitStatus) {
+    ProgramRun result = program_.run(args, options);
     EXPECT_FALSE(result.timedOut);
-    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.exitStatus, exitStatus);
     EXPECT_EQ(result.err, "");
     return result;
   }
@@ -221,7 +230,7 @@ TEST_F(EndToEndTest, PortsThatCannotBeUsed) {
   }
 }
 
-TEST_F(EndToEndTest, PortHeldByPosixProgramIsLeftAlone) {
+TEST_F(EndToEndTest, PosixProgramLeavesAPortLockedByAnother) {
   if (program_.underWine()) {
     GTEST_SKIP() << "Wine does not see POSIX locks; a second run covers busy ports there";
   }
@@ -257,6 +266,87 @@ TEST_F(EndToEndTest, SecondRunOnAMovingPortSendsNothing) {
   const ProgramRun moved = first.get();
   EXPECT_EQ(moved.out, kMoving);
   EXPECT_EQ(moved.wire, then(kRight, kStop));
+}
+
+// Interrupts are POSIX signals here; Windows console events are not sent
+// to programs under Wine, so these run against the POSIX program only.
+TEST_F(EndToEndTest, PosixProgramStopsTheHeadWhenInterrupted) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    PtyPair pty;
+    RunOptions options;
+    options.ports = {{1, pty.slavePath()}};
+    options.wire = &pty;
+    options.actions = {{0.5, [signal](pid_t pid) { kill(pid, signal); }}};
+    const ProgramRun result =
+        runWith({"-com", "1", "-dir", "r", "-t", "30"}, options, 128 + signal);
+    EXPECT_EQ(result.out, kMoving);
+    ASSERT_EQ(result.wire, then(kRight, kStop));
+    EXPECT_LT(result.wireSeconds.back(), 0.5 + 0.4) << "stop frame soon after the interrupt";
+  }
+}
+
+TEST_F(EndToEndTest, PosixProgramKeepsIgnoringAnIgnoredHangUp) {
+  PtyPair pty;
+  RunOptions options;
+  options.ports = {{1, pty.slavePath()}};
+  options.wire = &pty;
+  options.ignoredSignals = {SIGHUP};
+  options.actions = {{0.2, [](pid_t pid) { kill(pid, SIGHUP); }}};
+  const ProgramRun result = runWith({"-com", "1", "-dir", "r", "-t", "0.6"}, options, 0);
+  ASSERT_EQ(result.wire, then(kRight, kStop));
+  EXPECT_GE(result.wireSeconds[7] - result.wireSeconds[6], 0.58);
+}
+
+TEST_F(EndToEndTest, PortVanishingDuringTheWait) {
+  PtyPair pty;
+  RunOptions options;
+  options.ports = {{1, pty.slavePath()}};
+  options.wire = &pty;
+  options.actions = {{0.5, [&pty](pid_t) { pty.closeMaster(); }}};
+  const auto start = std::chrono::steady_clock::now();
+  const ProgramRun result = runWith({"-com", "1", "-dir", "r", "-t", "1"}, options, 0);
+  EXPECT_EQ(result.out, kMoving + "WriteFile failed\n");
+  EXPECT_EQ(result.wire, kRight);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "no hang";
+}
+
+TEST_F(EndToEndTest, DurationEdges) {
+  const struct {
+    const char* seconds;
+    double minGap;
+    double maxGap;
+  } cases[] = {
+      {" -1", 0.0, 0.15}, {" nan", 0.0, 0.15},   {" -inf", 0.0, 0.15},
+      {"0", 0.0, 0.15},   {"0.0005", 0.0, 0.15}, {"0.7", 0.68, 1.5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.seconds);
+    PtyPair pty;
+    const ProgramRun result =
+        run({"-com", "1", "-dir", "r", "-t", c.seconds}, {{1, pty.slavePath()}}, &pty);
+    EXPECT_EQ(result.out, kMoving);
+    ASSERT_EQ(result.wire, then(kRight, kStop));
+    const double gap = result.wireSeconds[7] - result.wireSeconds[6];
+    EXPECT_GE(gap, c.minGap);
+    EXPECT_LT(gap, c.maxGap);
+  }
+}
+
+TEST_F(EndToEndTest, AnyBytesInArguments) {
+  std::vector<std::string> words = {"\x01\x02", "\x7f", "%s%n%x", "\\"};
+  if (!program_.underWine()) {
+    // Non-ASCII bytes go through code pages on Windows.
+    words.insert(words.end(), {"\xc3\xa8", "\xff\xfe"});
+  }
+  for (const std::string& word : words) {
+    EXPECT_EQ(run({"-d", word}).out,
+              "Parametro \"" + word + "\" errato. Utilizza -h per visualizzare l'help\n\n");
+    EXPECT_EQ(run({"-t", "2", "-dir", word}).out,
+              "Direzione non riconusciuta\n\nATTENZIONE, non hai impostato i seguenti parametri\n"
+              " - Non hai selezionato la porta seriale\n"
+              " - Non hai selezionato la direzione di movimento\n");
+  }
 }
 
 TEST_F(EndToEndTest, HugeAndManyArguments) {

@@ -107,8 +107,8 @@ void ProgramUnderTest::bindPorts(const std::vector<PortBinding>& ports) const {
 }
 
 ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
-                                 const std::vector<PortBinding>& ports, PtyPair* wire,
-                                 double timeoutSeconds) const {
+                                 const RunOptions& options) const {
+  PtyPair* wire = options.wire;
   std::vector<std::string> argv = launcher_;
   argv.push_back(program_);
   argv.insert(argv.end(), args.begin(), args.end());
@@ -126,7 +126,10 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
       setenv("WINEPREFIX", winePrefix_.c_str(), 1);
       setenv("WINEDEBUG", "-all", 0);
     }
-    bindPorts(ports);
+    for (int signal : options.ignoredSignals) {
+      ::signal(signal, SIG_IGN);
+    }
+    bindPorts(options.ports);
     execChild(argv, outPipe[1], errPipe[1]);
   }
   close(outPipe[1]);
@@ -138,6 +141,7 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
   bool errOpen = true;
   bool exited = false;
   int status = 0;
+  std::size_t actionsDone = 0;
   while (outOpen || errOpen || !exited) {
     pollfd fds[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {-1, POLLIN, 0}};
     if (wire != nullptr) {
@@ -154,7 +158,11 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
     if (!exited && waitpid(child, &status, WNOHANG) == child) {
       exited = true;
     }
-    if (!exited && secondsSince(start) > timeoutSeconds) {
+    while (!exited && actionsDone < options.actions.size() &&
+           secondsSince(start) >= options.actions[actionsDone].atSeconds) {
+      options.actions[actionsDone++].action(child);
+    }
+    if (!exited && secondsSince(start) > options.timeoutSeconds) {
       kill(child, SIGKILL);
       run.timedOut = true;
     }

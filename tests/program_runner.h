@@ -6,7 +6,10 @@
 #ifndef PTMOVE_TESTS_PROGRAM_RUNNER_H_
 #define PTMOVE_TESTS_PROGRAM_RUNNER_H_
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +32,20 @@ struct PortBinding {
   std::string devicePath;
 };
 
+/// Something done to the running program `atSeconds` after its start.
+struct TimedAction {
+  double atSeconds;
+  std::function<void(pid_t)> action;
+};
+
+struct RunOptions {
+  std::vector<PortBinding> ports;
+  PtyPair* wire = nullptr;  // read throughout the run when given
+  std::vector<TimedAction> actions;
+  std::vector<int> ignoredSignals;  // ignored from the start, as nohup does
+  double timeoutSeconds = 30.0;
+};
+
 class ProgramUnderTest {
  public:
   /// PTMOVE_E2E_PROGRAM names the program; PTMOVE_E2E_LAUNCHER, when set,
@@ -41,9 +58,7 @@ class ProgramUnderTest {
   bool valid() const { return !program_.empty(); }
   bool underWine() const { return !winePrefix_.empty(); }
 
-  /// Runs the program with `args`; `wire`, when given, is read throughout.
-  ProgramRun run(const std::vector<std::string>& args, const std::vector<PortBinding>& ports = {},
-                 PtyPair* wire = nullptr, double timeoutSeconds = 30.0) const;
+  ProgramRun run(const std::vector<std::string>& args, const RunOptions& options = {}) const;
 
   /// The name the program gives itself in its banner and help.
   std::string programWord() const;

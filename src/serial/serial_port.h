@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace ptmove {
@@ -37,12 +38,12 @@ class SerialPort {
   /// bytes written, less than `size` only when writing failed.
   std::size_t write(const std::uint8_t* data, std::size_t size);
 
-  /// Waits until everything written has left the port.
-  void drain();
-
- private:
+  /// Waits until everything written has left the port, a few seconds at
+  /// most, then closes it. Output that cannot leave (a stuck or vanished
+  /// line) is discarded, so closing never hangs.
   void close();
 
+ private:
 #ifdef _WIN32
   void* handle_ = nullptr;
   void* claim_ = nullptr;  // named mutex that marks the port as taken
@@ -52,8 +53,31 @@ class SerialPort {
 #endif
 };
 
-/// Blocks the calling thread for `milliseconds`, however long.
-void sleepMilliseconds(std::uint64_t milliseconds);
+/// The wait between the movement frame and the stop frame. While one
+/// exists, an interrupt (Ctrl+C, Ctrl+Break, closing the console; SIGINT,
+/// SIGTERM or SIGHUP) no longer ends the program but the wait, so that the
+/// stop frame still goes out. Interrupts that were ignored stay ignored.
+class InterruptibleWait {
+ public:
+  InterruptibleWait();
+  ~InterruptibleWait();
+  InterruptibleWait(const InterruptibleWait&) = delete;
+  InterruptibleWait& operator=(const InterruptibleWait&) = delete;
+
+  /// Blocks for `milliseconds`, however long, or until an interrupt.
+  /// Returns false when interrupted.
+  bool wait(std::uint64_t milliseconds);
+
+  bool interrupted() const;
+
+  /// After an interrupt, ends the process as that interrupt would have
+  /// (a shell sees 130 for SIGINT, 143 for SIGTERM). Returns otherwise.
+  void endProcessIfInterrupted();
+
+ private:
+  struct Saved;  // what the platform had in place before the wait
+  std::unique_ptr<Saved> saved_;
+};
 
 }  // namespace ptmove
 

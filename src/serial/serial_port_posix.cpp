@@ -4,14 +4,20 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <thread>
 
 #include "serial/custom_speed.h"
@@ -20,6 +26,19 @@
 namespace ptmove {
 
 namespace {
+
+// The interrupt that cut the wait short, or 0: set by the signal handler.
+volatile std::sig_atomic_t interruptSignal = 0;
+
+extern "C" void onInterrupt(int signal) {
+  interruptSignal = signal;
+}
+
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+// How long closing waits for written bytes to leave: 14 bytes take 2.8 s
+// at 50 bit/s, the slowest standard speed.
+constexpr std::chrono::milliseconds kDrainLimit{3000};
 
 struct SpeedName {
   std::int32_t baud;
@@ -160,7 +179,38 @@ bool heldExclusivelyByOthers(int fd) {
 #endif
 }
 
+// Waits until the terminal's output queue is empty, for at most `limit`,
+// then lets tcdrain wait out the hardware. Output that does not move in
+// time is discarded, so that neither this nor closing can hang.
+void drainWithin(int fd, std::chrono::milliseconds limit) {
+#ifdef TIOCOUTQ
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0) {
+      return;  // not a terminal, or it has vanished
+    }
+    if (queued <= 0) {
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      tcflush(fd, TCOFLUSH);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+#else
+  (void)limit;
+#endif
+  while (tcdrain(fd) != 0 && errno == EINTR) {
+  }
+}
+
 }  // namespace
+
+struct InterruptibleWait::Saved {
+  struct sigaction previous[std::size(kInterrupts)];
+};
 
 std::string portDeviceName(std::int32_t portNumber) {
   if (portNumber < 1) {
@@ -237,15 +287,11 @@ std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size) {
   return written;
 }
 
-void SerialPort::drain() {
-  while (tcdrain(fd_) != 0 && errno == EINTR) {
-  }
-}
-
 void SerialPort::close() {
   if (fd_ < 0) {
     return;
   }
+  drainWithin(fd_, kDrainLimit);
   if (exclusive_) {
     ioctl(fd_, TIOCNXCL);  // the terminal may outlive us (a pty's master)
     exclusive_ = false;
@@ -254,17 +300,84 @@ void SerialPort::close() {
   fd_ = -1;
 }
 
-void sleepMilliseconds(std::uint64_t milliseconds) {
-  using Clock = std::chrono::steady_clock;
-  // Whole hours at a time, so no time point ever overflows.
-  constexpr std::uint64_t kStep = 3'600'000;
-  Clock::time_point deadline = Clock::now();
-  while (milliseconds > 0) {
-    const std::uint64_t step = std::min(milliseconds, kStep);
-    deadline += std::chrono::milliseconds(step);
-    std::this_thread::sleep_until(deadline);
-    milliseconds -= step;
+InterruptibleWait::InterruptibleWait() : saved_(std::make_unique<Saved>()) {
+  interruptSignal = 0;
+  for (std::size_t i = 0; i < std::size(kInterrupts); ++i) {
+    struct sigaction current {};
+    sigaction(kInterrupts[i], nullptr, &current);
+    saved_->previous[i] = current;
+    if (current.sa_handler == SIG_IGN) {
+      continue;  // started ignoring it (nohup, a background job): keep it so
+    }
+    struct sigaction catcher {};
+    catcher.sa_handler = onInterrupt;
+    sigemptyset(&catcher.sa_mask);
+    catcher.sa_flags = 0;  // no SA_RESTART: a blocked call returns early
+    sigaction(kInterrupts[i], &catcher, nullptr);
   }
+}
+
+InterruptibleWait::~InterruptibleWait() {
+  for (std::size_t i = 0; i < std::size(kInterrupts); ++i) {
+    sigaction(kInterrupts[i], &saved_->previous[i], nullptr);
+  }
+}
+
+bool InterruptibleWait::wait(std::uint64_t milliseconds) {
+  using Clock = std::chrono::steady_clock;
+  // The interrupts are let in only inside pselect, atomically, so one that
+  // arrives just before the wait begins cannot be missed.
+  sigset_t interrupts;
+  sigemptyset(&interrupts);
+  for (int signal : kInterrupts) {
+    sigaddset(&interrupts, signal);
+  }
+  sigset_t outside;
+  pthread_sigmask(SIG_BLOCK, &interrupts, &outside);
+  sigset_t during = outside;
+  for (int signal : kInterrupts) {
+    sigdelset(&during, signal);
+  }
+  const Clock::time_point start = Clock::now();
+  while (interruptSignal == 0) {
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+    const std::uint64_t elapsedMicros = static_cast<std::uint64_t>(elapsed.count());
+    if (elapsedMicros / 1000 >= milliseconds) {
+      break;
+    }
+    // Microseconds left, in steps of an hour at most so nothing overflows.
+    const std::uint64_t left = std::min<std::uint64_t>(
+        (milliseconds - elapsedMicros / 1000) * 1000 - elapsedMicros % 1000, 3'600'000'000ull);
+    timespec step{};
+    step.tv_sec = static_cast<time_t>(left / 1'000'000);
+    step.tv_nsec = static_cast<long>(left % 1'000'000) * 1000;
+    pselect(0, nullptr, nullptr, nullptr, &step, &during);
+  }
+  pthread_sigmask(SIG_SETMASK, &outside, nullptr);
+  return interruptSignal == 0;
+}
+
+bool InterruptibleWait::interrupted() const {
+  return interruptSignal != 0;
+}
+
+void InterruptibleWait::endProcessIfInterrupted() {
+  const int signal = interruptSignal;
+  if (signal == 0) {
+    return;
+  }
+  std::fflush(nullptr);
+  struct sigaction defaults {};
+  defaults.sa_handler = SIG_DFL;
+  sigemptyset(&defaults.sa_mask);
+  sigaction(signal, &defaults, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
+  _exit(128 + signal);  // not reached: the default action ends the process
 }
 
 }  // namespace ptmove

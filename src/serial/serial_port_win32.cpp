@@ -8,6 +8,7 @@
 #include <timeapi.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -78,6 +79,36 @@ HANDLE claimPort(std::int32_t portNumber) {
     return nullptr;
   }
   return claim;
+}
+
+// What the console control handler saw: the one state it shares with the
+// waiting thread.
+struct InterruptState {
+  volatile LONG controlType = 0;  // the control event + 1, or 0
+  HANDLE wake = nullptr;          // set by the handler to end the wait
+};
+InterruptState interrupt;
+
+BOOL WINAPI onConsoleControl(DWORD type) {
+  switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      InterlockedExchange(&interrupt.controlType, static_cast<LONG>(type) + 1);
+      if (interrupt.wake != nullptr) {
+        SetEvent(interrupt.wake);
+      }
+      if (type >= CTRL_CLOSE_EVENT) {
+        // Windows ends the process once this returns: leave the main thread
+        // time to send the stop frame and exit by itself.
+        Sleep(5000);
+      }
+      return TRUE;
+    default:
+      return FALSE;
+  }
 }
 
 }  // namespace
@@ -156,12 +187,9 @@ std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size) {
   return written;
 }
 
-void SerialPort::drain() {
-  FlushFileBuffers(handle_);
-}
-
 void SerialPort::close() {
   if (handle_ != nullptr) {
+    FlushFileBuffers(handle_);  // until the bytes have left the port
     CloseHandle(handle_);
     handle_ = nullptr;
   }
@@ -172,18 +200,55 @@ void SerialPort::close() {
   }
 }
 
-void sleepMilliseconds(std::uint64_t milliseconds) {
+struct InterruptibleWait::Saved {
+  bool handlerInstalled = false;
+};
+
+InterruptibleWait::InterruptibleWait() : saved_(std::make_unique<Saved>()) {
+  InterlockedExchange(&interrupt.controlType, 0);
+  interrupt.wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  saved_->handlerInstalled = SetConsoleCtrlHandler(onConsoleControl, TRUE) != FALSE;
+}
+
+InterruptibleWait::~InterruptibleWait() {
+  if (saved_->handlerInstalled) {
+    SetConsoleCtrlHandler(onConsoleControl, FALSE);
+  }
+  if (interrupt.wake != nullptr) {
+    CloseHandle(interrupt.wake);
+    interrupt.wake = nullptr;
+  }
+}
+
+bool InterruptibleWait::wait(std::uint64_t milliseconds) {
   if (milliseconds == 0) {
-    return;
+    return !interrupted();
   }
   const FineTimer fineTimer;
-  // Sleep takes 32 bits and reads 0xFFFFFFFF as INFINITE: wait in steps.
+  // Waits take 32 bits and read 0xFFFFFFFF as INFINITE: wait in steps.
   constexpr std::uint64_t kStep = 0x7FFFFFFF;
-  while (milliseconds > 0) {
+  while (milliseconds > 0 && !interrupted()) {
     const std::uint64_t step = std::min(milliseconds, kStep);
-    Sleep(static_cast<DWORD>(step));
+    if (interrupt.wake != nullptr) {
+      WaitForSingleObject(interrupt.wake, static_cast<DWORD>(step));
+    } else {
+      Sleep(static_cast<DWORD>(step));
+    }
     milliseconds -= step;
   }
+  return !interrupted();
+}
+
+bool InterruptibleWait::interrupted() const {
+  return interrupt.controlType != 0;
+}
+
+void InterruptibleWait::endProcessIfInterrupted() {
+  if (!interrupted()) {
+    return;
+  }
+  std::fflush(nullptr);
+  ExitProcess(STATUS_CONTROL_C_EXIT);  // what a console shows for Ctrl+C
 }
 
 }  // namespace ptmove

@@ -42,12 +42,16 @@ void sendMove(std::ostream& out, const MoveRequest& request) {
   if (!port.applyLineSettings(request.baudRate)) {
     out << "SetCommState failed" << std::endl;
   }
+  // From the movement frame on, an interrupt cuts the wait short instead of
+  // ending the program with the head still moving.
+  InterruptibleWait wait;
   writeFrame(port, request.frame, out);
-  sleepMilliseconds(waitMilliseconds(request.durationSeconds));
+  wait.wait(waitMilliseconds(request.durationSeconds));
   // Always the whole stop frame, whatever became of the first write: a
   // partial or skipped stop would leave the head moving.
   writeFrame(port, STOP_FRAME, out);
-  port.drain();
+  port.close();
+  wait.endProcessIfInterrupted();
 }
 
 }  // namespace ptmove

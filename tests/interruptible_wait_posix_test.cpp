@@ -1,0 +1,100 @@
+#include <pthread.h>
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "serial/serial_port.h"
+
+namespace ptmove {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void (*handlerOf(int signal))(int) {
+  struct sigaction current {};
+  sigaction(signal, nullptr, &current);
+  return current.sa_handler;
+}
+
+// Sends `signal` to the calling thread after `delay`, from another thread.
+std::thread signalLater(int signal, std::chrono::milliseconds delay) {
+  const pthread_t target = pthread_self();
+  return std::thread([=] {
+    std::this_thread::sleep_for(delay);
+    pthread_kill(target, signal);
+  });
+}
+
+TEST(InterruptibleWaitPosixTest, InterruptEndsTheWaitAtOnce) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    InterruptibleWait wait;
+    const Clock::time_point start = Clock::now();
+    std::thread sender = signalLater(signal, std::chrono::milliseconds(100));
+    EXPECT_FALSE(wait.wait(60'000)) << signal;
+    sender.join();
+    EXPECT_TRUE(wait.interrupted());
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << signal;
+  }
+}
+
+TEST(InterruptibleWaitPosixTest, InterruptBeforeTheWaitIsNotLost) {
+  InterruptibleWait wait;
+  raise(SIGTERM);
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(wait.wait(60'000));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(InterruptibleWaitPosixTest, RestoresWhatWasThereAndKeepsIgnoredSignalsIgnored) {
+  signal(SIGHUP, SIG_IGN);
+  signal(SIGINT, SIG_DFL);
+  {
+    InterruptibleWait wait;
+    EXPECT_EQ(handlerOf(SIGHUP), SIG_IGN);
+    EXPECT_NE(handlerOf(SIGINT), SIG_DFL);
+    std::thread sender = signalLater(SIGHUP, std::chrono::milliseconds(20));
+    EXPECT_TRUE(wait.wait(200)) << "an ignored hang-up does not end the wait";
+    sender.join();
+    EXPECT_FALSE(wait.interrupted());
+  }
+  EXPECT_EQ(handlerOf(SIGINT), SIG_DFL);
+  EXPECT_EQ(handlerOf(SIGHUP), SIG_IGN);
+  signal(SIGHUP, SIG_DFL);
+}
+
+TEST(InterruptibleWaitPosixTest, EachWaitStartsUninterrupted) {
+  {
+    InterruptibleWait first;
+    raise(SIGINT);
+    EXPECT_TRUE(first.interrupted());
+  }
+  InterruptibleWait second;
+  EXPECT_FALSE(second.interrupted());
+  EXPECT_TRUE(second.wait(1));
+}
+
+TEST(InterruptibleWaitPosixTest, EndsTheProcessAsTheSignalWould) {
+  EXPECT_EXIT(
+      {
+        InterruptibleWait wait;
+        raise(SIGTERM);
+        wait.wait(60'000);
+        wait.endProcessIfInterrupted();
+        std::exit(0);
+      },
+      ::testing::KilledBySignal(SIGTERM), "");
+  EXPECT_EXIT(
+      {
+        InterruptibleWait wait;
+        wait.wait(1);
+        wait.endProcessIfInterrupted();
+        std::exit(3);
+      },
+      ::testing::ExitedWithCode(3), "");
+}
+
+}  // namespace
+}  // namespace ptmove
