@@ -270,7 +270,7 @@ TEST(OptionParserTest, StopsAtFirstUnknownWord) {
        false,
        [](const MoveSettings& s) { EXPECT_TRUE(s.helpWanted); }},
       {{"  -d  extra"}, "", true, [](const MoveSettings& s) { EXPECT_TRUE(s.displayWanted); }},
-      {{std::string(100000, 'w')}, unknown(std::string(100000, 'w')), false, nullptr},
+      {{std::string(1 << 20, 'w')}, unknown(std::string(1 << 20, 'w')), false, nullptr},
   });
 }
 

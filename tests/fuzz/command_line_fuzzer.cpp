@@ -1,0 +1,58 @@
+// libFuzzer target over whole command lines: the input is an argument
+// vector with NUL bytes between the arguments (they cannot occur inside
+// one). Each input is parsed, turned into a frame and rendered through every
+// report, all in memory; no port is ever opened.
+
+#include <cstddef>
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/move_settings.h"
+#include "cli/option_parser.h"
+#include "cli/reports.h"
+#include "cli/run.h"
+#include "protocol/command_frame.h"
+#include "serial/transmission.h"
+
+namespace {
+
+std::vector<std::string> argumentsFrom(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::string> args = {"ptmove"};
+  std::string current;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) {
+      args.push_back(current);
+      current.clear();
+    } else {
+      current += static_cast<char>(data[i]);
+    }
+  }
+  args.push_back(current);
+  return args;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::vector<std::string> args = argumentsFrom(data, size);
+
+  std::ostringstream out;
+  ptmove::runProgram(args, out, [](std::ostream& o, const ptmove::MoveRequest& request) {
+    o << ptmove::waitMilliseconds(request.durationSeconds);
+  });
+
+  // Every report, whatever the run above decided to print.
+  ptmove::MoveSettings settings;
+  std::ostringstream reports;
+  ptmove::parseCommandLine(args, settings, reports);
+  const ptmove::CommandFrame frame = ptmove::buildMoveFrame(settings.frameInputs());
+  if (ptmove::frameChecksum(frame) != frame[6]) {
+    __builtin_trap();
+  }
+  ptmove::printSettings(reports, settings, frame);
+  ptmove::printBanner(reports, settings.programWord);
+  ptmove::printHelp(reports, settings.programWord);
+  return 0;
+}
