@@ -55,6 +55,9 @@ class ProgramUnderTest {
   /// read as LF.
   static ProgramUnderTest fromEnvironment();
 
+  /// The program at `path`, run directly.
+  static ProgramUnderTest native(const std::string& path);
+
   bool valid() const { return !program_.empty(); }
   bool underWine() const { return !winePrefix_.empty(); }
 

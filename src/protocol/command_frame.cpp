@@ -7,11 +7,11 @@ namespace ptmove {
 namespace {
 
 constexpr Direction kDirections[] = {
-    {"r", 0x00, 0x02, true, true, false, "destra"},
-    {"l", 0x00, 0x04, true, true, false, "sinistra"},
-    {"u", 0x00, 0x08, true, false, true, "su"},
-    {"d", 0x00, 0x10, true, false, true, "giu"},
-    {"a", 0x09, 0x00, false, false, false, "auto"},
+    {"r", 0x00, 0x02, true, true, false, "destra", "pan right"},
+    {"l", 0x00, 0x04, true, true, false, "sinistra", "pan left"},
+    {"u", 0x00, 0x08, true, false, true, "su", "tilt up"},
+    {"d", 0x00, 0x10, true, false, true, "giu", "tilt down"},
+    {"a", 0x09, 0x00, false, false, false, "auto", "auto"},
 };
 
 }  // namespace
@@ -19,6 +19,15 @@ constexpr Direction kDirections[] = {
 const Direction* findDirection(std::string_view word) {
   for (const Direction& direction : kDirections) {
     if (equalsIgnoreCase(word, direction.word)) {
+      return &direction;
+    }
+  }
+  return nullptr;
+}
+
+const Direction* findDirection(std::uint8_t command1, std::uint8_t command2) {
+  for (const Direction& direction : kDirections) {
+    if (direction.command1 == command1 && direction.command2 == command2) {
       return &direction;
     }
   }

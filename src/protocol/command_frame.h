@@ -26,11 +26,15 @@ struct Direction {
   bool setsAxes;  // false for "a", which keeps the pan/tilt flags
   bool panMove;
   bool tiltMove;
-  std::string_view displayText;
+  std::string_view displayText;  // Italian, for the settings display
+  std::string_view action;       // English, for decoded frames
 };
 
 /// The direction row for `word` (ASCII case ignored, whole word), or nullptr.
 const Direction* findDirection(std::string_view word);
+
+/// The direction row whose command bytes these are, or nullptr.
+const Direction* findDirection(std::uint8_t command1, std::uint8_t command2);
 
 /// What buildMoveFrame needs from the settings of a run.
 struct FrameInputs {

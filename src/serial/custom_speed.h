@@ -11,6 +11,10 @@ namespace ptmove {
 /// reads the rate back. False where unsupported or refused by the driver.
 bool setCustomSpeed(int fd, std::uint32_t baud);
 
+/// The output rate of the terminal `fd` in bits per second, whatever it is.
+/// False where the system cannot tell a rate outside the standard list.
+bool readCustomSpeed(int fd, std::uint32_t& baud);
+
 }  // namespace ptmove
 
 #endif  // PTMOVE_SERIAL_CUSTOM_SPEED_H_

@@ -24,4 +24,13 @@ bool setCustomSpeed(int fd, std::uint32_t baud) {
   return ioctl(fd, TCGETS2, &now) == 0 && now.c_ospeed == baud && now.c_ispeed == baud;
 }
 
+bool readCustomSpeed(int fd, std::uint32_t& baud) {
+  struct termios2 t {};
+  if (ioctl(fd, TCGETS2, &t) != 0) {
+    return false;
+  }
+  baud = t.c_ospeed;
+  return true;
+}
+
 }  // namespace ptmove

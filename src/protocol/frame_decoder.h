@@ -1,0 +1,50 @@
+// Reads a Pelco D byte stream the way a receiver does: a frame begins at a
+// sync byte 0xFF and is good when its checksum is. Used by the virtual
+// receiver and by tests that look at what went over the wire.
+#ifndef PTMOVE_PROTOCOL_FRAME_DECODER_H_
+#define PTMOVE_PROTOCOL_FRAME_DECODER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "protocol/command_frame.h"
+
+namespace ptmove {
+
+struct DecodedItem {
+  bool isFrame = false;  // a whole frame with a good checksum; else noise
+  std::vector<std::uint8_t> bytes;
+  double seconds = 0.0;  // when the last of its bytes arrived
+
+  CommandFrame frame() const;  // only for frames
+};
+
+class FrameDecoder {
+ public:
+  /// Feeds bytes that arrived at `seconds`; returns the frames and the runs
+  /// of noise (bytes skipped up to the next sync byte) that they complete.
+  std::vector<DecodedItem> feed(const std::uint8_t* data, std::size_t size, double seconds);
+
+  /// Ends the stream: an unfinished frame is noise.
+  std::vector<DecodedItem> finish(double seconds);
+
+ private:
+  void decodePending(double seconds, std::vector<DecodedItem>& items);
+
+  std::vector<std::uint8_t> pending_;
+};
+
+/// True when the frame stops every movement (both command bytes zero).
+bool isStopCommand(const CommandFrame& frame);
+
+/// The frame's command in plain words: "pan right, speed 63", "stop".
+std::string describeCommand(const CommandFrame& frame);
+
+/// Bytes as upper-case hexadecimal pairs separated by spaces.
+std::string hexBytes(const std::vector<std::uint8_t>& bytes);
+
+}  // namespace ptmove
+
+#endif  // PTMOVE_PROTOCOL_FRAME_DECODER_H_

@@ -1,0 +1,83 @@
+#include "protocol/frame_decoder.h"
+
+#include <gtest/gtest.h>
+
+namespace ptmove {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const Bytes kRight = {0xFF, 0x01, 0x00, 0x02, 0x3F, 0x00, 0x42};
+const Bytes kStop = {0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01};
+
+Bytes join(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& part : parts) {
+    all.insert(all.end(), part.begin(), part.end());
+  }
+  return all;
+}
+
+// "F:" for a frame, "N:" for noise, then the bytes.
+std::vector<std::string> decode(const Bytes& stream, std::size_t chunk) {
+  FrameDecoder decoder;
+  std::vector<DecodedItem> items;
+  for (std::size_t at = 0; at < stream.size(); at += chunk) {
+    const std::size_t size = std::min(chunk, stream.size() - at);
+    for (DecodedItem& item : decoder.feed(stream.data() + at, size, 0.0)) {
+      items.push_back(item);
+    }
+  }
+  for (DecodedItem& item : decoder.finish(0.0)) {
+    items.push_back(item);
+  }
+  std::vector<std::string> text;
+  for (const DecodedItem& item : items) {
+    text.push_back((item.isFrame ? "F:" : "N:") + hexBytes(item.bytes));
+  }
+  return text;
+}
+
+TEST(FrameDecoderTest, SplitsStreamIntoFramesAndNoise) {
+  const std::string right = "F:FF 01 00 02 3F 00 42";
+  const std::string stop = "F:FF 01 00 00 00 00 01";
+  const struct {
+    const char* what;
+    Bytes stream;
+    std::vector<std::string> items;
+  } cases[] = {
+      {"movement and stop", join({kRight, kStop}), {right, stop}},
+      {"noise first", join({{0x0D, 0x0A}, kRight}), {"N:0D 0A", right}},
+      {"cut frame", join({{0xFF, 0x01, 0x00}, kStop}), {"N:FF 01 00", stop}},
+      {"bad checksum", {0xFF, 0x01, 0x00, 0x02, 0x3F, 0x00, 0x43}, {"N:FF 01 00 02 3F 00 43"}},
+      {"unfinished at the end", join({kRight, {0xFF, 0x01}}), {right, "N:FF 01"}},
+      {"empty", {}, {}},
+  };
+  for (const auto& c : cases) {
+    for (std::size_t chunk : {1u, 3u, 64u}) {
+      EXPECT_EQ(decode(c.stream, chunk), c.items) << c.what << ", chunks of " << chunk;
+    }
+  }
+}
+
+TEST(FrameDecoderTest, DescribesCommandsInPlainWords) {
+  const struct {
+    CommandFrame frame;
+    const char* text;
+  } cases[] = {
+      {{0xFF, 0x01, 0x00, 0x02, 0x3F, 0x00, 0x42}, "pan right, speed 63"},
+      {{0xFF, 0x01, 0x00, 0x04, 0x1F, 0x00, 0x24}, "pan left, speed 31"},
+      {{0xFF, 0x01, 0x00, 0x08, 0x00, 0x1F, 0x28}, "tilt up, speed 31"},
+      {{0xFF, 0x0A, 0x00, 0x10, 0x00, 0x3F, 0x59}, "tilt down, speed 63"},
+      {{0xFF, 0x05, 0x09, 0x00, 0x00, 0x00, 0x0E}, "auto"},
+      {{0xFF, 0x01, 0x09, 0x00, 0x3F, 0x00, 0x49}, "auto, pan speed 63"},
+      {{0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01}, "stop"},
+      {{0xFF, 0x01, 0x00, 0x20, 0x00, 0x00, 0x21}, "command 00 20, pan speed 0, tilt speed 0"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(describeCommand(c.frame), c.text);
+  }
+}
+
+}  // namespace
+}  // namespace ptmove

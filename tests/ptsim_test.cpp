@@ -1,0 +1,76 @@
+// ptsim, the virtual receiver, run as users run it: around ptmove or any
+// other command.
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "program_runner.h"
+
+namespace ptmove::testing {
+namespace {
+
+// ptsim's output with the pseudo-terminal's name and the timings masked.
+std::string masked(const std::string& out) {
+  std::string text = std::regex_replace(out, std::regex("/dev/pts/[0-9]+"), "PTY");
+  return std::regex_replace(text, std::regex("[0-9]+\\.[0-9]{3} s"), "T s");
+}
+
+ProgramUnderTest ptsim() { return ProgramUnderTest::native(PTSIM_PATH); }
+
+TEST(PtsimTest, DecodesWhatACommandSends) {
+  const struct {
+    std::vector<std::string> args;
+    int exitStatus;
+    std::string out;
+  } cases[] = {
+      {{"--", PTMOVE_PATH, "-com", "1", "-dir", "r", "-t", "0.2"},
+       0,
+       "ptsim: COM1 is PTY (PTMOVE_COM1)\n"
+       "\nBrandeggio in movimento  \n\n"
+       "  line: 2400 bit/s, 8 data bits, no parity, 1 stop bit\n"
+       "  T s  FF 01 00 02 3F 00 42  receiver 1: pan right, speed 63\n"
+       "  T s  FF 01 00 00 00 00 01  receiver 1: stop\n"
+       "summary:\n"
+       "  receiver 1: pan right, speed 63 for T s\n"},
+      {{"-com", "4", "--", PTMOVE_PATH, "-com", "COM4", "-br", "9600", "-ch", "05", "-dir", "u",
+        "-vel", "50", "-t", "0"},
+       0,
+       "ptsim: COM4 is PTY (PTMOVE_COM4)\n"
+       "\nBrandeggio in movimento  \n\n"
+       "  line: 9600 bit/s, 8 data bits, no parity, 1 stop bit\n"
+       "  T s  FF 05 00 08 00 1F 2C  receiver 5: tilt up, speed 31\n"
+       "  T s  FF 01 00 00 00 00 01  receiver 1: stop\n"
+       "summary:\n"
+       "  receiver 1: stop (it was not moving)\n"
+       "  WARNING: receiver 5 was left moving: tilt up, speed 31 since T s\n"},
+      {{"--", "sh", "-c", "printf '\\015\\012\\377\\001\\000\\000\\000\\000\\001' >$PTMOVE_COM1"},
+       0,
+       "ptsim: COM1 is PTY (PTMOVE_COM1)\n"
+       "  line: 38400 bit/s, 8 data bits, no parity, 1 stop bit (output processing on: bytes may "
+       "be altered)\n"
+       "  T s  0D 0D 0A  not a frame: skipped\n"
+       "  T s  FF 01 00 00 00 00 01  receiver 1: stop\n"
+       "summary:\n"
+       "  receiver 1: stop (it was not moving)\n"},
+      {{"--", "sh", "-c", "exit 3"},
+       3,
+       "ptsim: COM1 is PTY (PTMOVE_COM1)\nsummary:\n  nothing was sent\n"},
+  };
+  const ProgramUnderTest program = ptsim();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const ProgramRun run = program.run(c.args);
+    EXPECT_EQ(run.exitStatus, c.exitStatus);
+    EXPECT_EQ(masked(run.out), c.out);
+  }
+}
+
+TEST(PtsimTest, RefusesAMissingCommand) {
+  const ProgramRun run = ptsim().run({"-com", "1"});
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_EQ(run.err, "usage: ptsim [-com N] -- COMMAND [ARGS...]\n");
+}
+
+}  // namespace
+}  // namespace ptmove::testing
