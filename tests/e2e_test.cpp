@@ -13,6 +13,7 @@
 
 #include "expected_texts.h"
 #include "program_runner.h"
+#include "protocol/frame_decoder.h"
 
 namespace ptmove::testing {
 namespace {
@@ -26,6 +27,21 @@ const std::string kMoving = "\nBrandeggio in movimento  \n\n";
 Bytes then(Bytes first, const Bytes& second) {
   first.insert(first.end(), second.begin(), second.end());
   return first;
+}
+
+// The wire as a receiver reads it, each item timed by its last byte.
+std::vector<DecodedItem> decodeWire(const ProgramRun& run) {
+  FrameDecoder decoder;
+  std::vector<DecodedItem> items;
+  for (std::size_t i = 0; i < run.wire.size(); ++i) {
+    for (DecodedItem& item : decoder.feed(&run.wire[i], 1, run.wireSeconds[i])) {
+      items.push_back(item);
+    }
+  }
+  for (DecodedItem& item : decoder.finish(run.wireSeconds.empty() ? 0 : run.wireSeconds.back())) {
+    items.push_back(item);
+  }
+  return items;
 }
 
 class EndToEndTest : public ::testing::Test {
@@ -200,10 +216,13 @@ TEST_F(EndToEndTest, StopFrameFollowsTheWait) {
     SCOPED_TRACE(seconds);
     const double wait = std::stod(seconds);
     PtyPair pty;
-    const ProgramRun result =
-        run({"-com", "1", "-dir", "r", "-t", seconds}, {{1, pty.slavePath()}}, &pty);
-    ASSERT_EQ(result.wire, then(kRight, kStop));
-    const double gap = result.wireSeconds[7] - result.wireSeconds[6];
+    const std::vector<DecodedItem> items =
+        decodeWire(run({"-com", "1", "-dir", "u", "-t", seconds}, {{1, pty.slavePath()}}, &pty));
+    ASSERT_EQ(items.size(), 2u);
+    ASSERT_TRUE(items[0].isFrame && items[1].isFrame);
+    EXPECT_EQ(describeCommand(items[0].frame()), "tilt up, speed 63");
+    EXPECT_EQ(describeCommand(items[1].frame()), "stop");
+    const double gap = items[1].seconds - items[0].seconds;
     EXPECT_GE(gap, wait - 0.02);
     EXPECT_LT(gap, wait + 1.0);
   }
