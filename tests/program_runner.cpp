@@ -106,12 +106,6 @@ void ProgramUnderTest::bindPorts(const std::vector<PortBinding>& ports) const {
   }
 }
 
-ProgramUnderTest ProgramUnderTest::native(const std::string& path) {
-  ProgramUnderTest program;
-  program.program_ = path;
-  return program;
-}
-
 ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
                                  const RunOptions& options) const {
   PtyPair* wire = options.wire;

@@ -48,15 +48,19 @@ struct RunOptions {
 
 class ProgramUnderTest {
  public:
+  ProgramUnderTest() = default;
+  ProgramUnderTest(std::vector<std::string> launcher, std::string program,
+                   std::string winePrefix = "")
+      : launcher_(std::move(launcher)),
+        program_(std::move(program)),
+        winePrefix_(std::move(winePrefix)) {}
+
   /// PTMOVE_E2E_PROGRAM names the program; PTMOVE_E2E_LAUNCHER, when set,
   /// holds words placed before it (wine, say). PTMOVE_E2E_WINEPREFIX, when
   /// set, names the Wine prefix the program runs in: COM<n> is then bound
   /// through the prefix's dosdevices/com<n> link, and CRLF line ends are
   /// read as LF.
   static ProgramUnderTest fromEnvironment();
-
-  /// The program at `path`, run directly.
-  static ProgramUnderTest native(const std::string& path);
 
   bool valid() const { return !program_.empty(); }
   bool underWine() const { return !winePrefix_.empty(); }

@@ -16,7 +16,9 @@ std::string masked(const std::string& out) {
   return std::regex_replace(text, std::regex("[0-9]+\\.[0-9]{3} s"), "T s");
 }
 
-ProgramUnderTest ptsim() { return ProgramUnderTest::native(PTSIM_PATH); }
+ProgramUnderTest ptsim() {
+  return ProgramUnderTest({}, PTSIM_PATH);
+}
 
 TEST(PtsimTest, DecodesWhatACommandSends) {
   const struct {

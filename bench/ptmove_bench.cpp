@@ -1,0 +1,181 @@
+// Measures how quickly and how precisely a movement happens on the wire,
+// on a pseudo-terminal: the start latency (process start to the movement
+// frame complete on the wire) and the duration error (time between the
+// movement and the stop frame, less the requested wait). ptmove is measured
+// beside a minimal C writer, a pyserial script and, when present, ptmove.exe
+// under Wine.
+//
+//   ptmove_bench [--runs N]
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "program_runner.h"
+
+namespace {
+
+using ptmove::testing::ProgramRun;
+using ptmove::testing::ProgramUnderTest;
+using ptmove::testing::PtyPair;
+using ptmove::testing::RunOptions;
+
+struct Subject {
+  std::string name;
+  ProgramUnderTest program;
+  std::function<std::vector<std::string>(const std::string& seconds)> args;
+};
+
+struct Stats {
+  std::size_t runs = 0;
+  double median = 0.0;
+  double p90 = 0.0;
+  double max = 0.0;
+};
+
+Stats statsOf(std::vector<double> values) {
+  Stats stats;
+  stats.runs = values.size();
+  if (values.empty()) {
+    return stats;
+  }
+  std::sort(values.begin(), values.end());
+  const auto rank = [&](double fraction) {
+    const std::size_t index = static_cast<std::size_t>(fraction * values.size() + 0.999999);
+    return values[std::min(values.size(), std::max<std::size_t>(index, 1)) - 1];
+  };
+  stats.median = values.size() % 2 == 1
+                     ? values[values.size() / 2]
+                     : (values[values.size() / 2 - 1] + values[values.size() / 2]) / 2;
+  stats.p90 = rank(0.9);
+  stats.max = values.back();
+  return stats;
+}
+
+// One run; false when the two frames did not arrive.
+bool measure(const Subject& subject, const std::string& seconds, double& startLatency,
+             double& durationError) {
+  PtyPair pty;
+  RunOptions options;
+  options.ports = {{1, pty.slavePath()}};
+  options.wire = &pty;
+  const ProgramRun run = subject.program.run(subject.args(seconds), options);
+  if (run.exitStatus != 0 || run.wire.size() < 14) {
+    return false;
+  }
+  startLatency = run.wireSeconds[6];
+  durationError = run.wireSeconds[13] - run.wireSeconds[6] - std::stod(seconds);
+  return true;
+}
+
+bool executable(const std::string& path) {
+  return access(path.c_str(), X_OK) == 0;
+}
+
+void printRow(const std::string& name, const Stats& stats, const Stats& reference) {
+  if (stats.runs == 0) {
+    std::printf("  %-22s  failed to run\n", name.c_str());
+    return;
+  }
+  const double ratio = reference.median != 0.0 ? stats.median / reference.median : 0.0;
+  std::printf("  %-22s %4zu %9.3f %9.3f %9.3f %9.2fx\n", name.c_str(), stats.runs,
+              stats.median * 1000, stats.p90 * 1000, stats.max * 1000, ratio);
+}
+
+void printTable(const char* title, const std::vector<Subject>& subjects,
+                const std::vector<Stats>& stats) {
+  std::printf("%s\n  %-22s %4s %9s %9s %9s %10s\n", title, "program", "runs", "median", "p90",
+              "max", "/ ptmove");
+  for (std::size_t i = 0; i < subjects.size(); ++i) {
+    printRow(subjects[i].name, stats[i], stats[0]);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 20;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++i]));
+    } else {
+      std::fprintf(stderr, "usage: ptmove_bench [--runs N]\n");
+      return 2;
+    }
+  }
+  const auto moveRight = [](const std::string& seconds) {
+    return std::vector<std::string>{"-com", "1", "-dir", "r", "-t", seconds};
+  };
+  std::vector<Subject> subjects = {
+      {"ptmove", ProgramUnderTest({}, PTMOVE_PATH), moveRight},
+      {"minimal C writer", ProgramUnderTest({}, MINIMAL_WRITER_PATH),
+       [](const std::string& seconds) { return std::vector<std::string>{seconds}; }},
+  };
+  if (std::system("/usr/bin/python3 -c 'import serial' >/dev/null 2>&1") == 0) {
+    subjects.push_back({"python3 + pyserial", ProgramUnderTest({}, "/usr/bin/python3"),
+                        [](const std::string& seconds) {
+                          return std::vector<std::string>{PYSERIAL_SCRIPT, seconds};
+                        }});
+  } else {
+    std::printf("(pyserial not found: apt-get install python3-serial to compare with it)\n");
+  }
+  std::string winePrefix;
+  if (executable(WINE_PATH) && executable(WINDOWS_PTMOVE_PATH)) {
+    char folder[] = "/tmp/ptmove-bench-wine-XXXXXX";
+    if (mkdtemp(folder) != nullptr) {
+      winePrefix = std::string(folder) + "/prefix";
+      const std::string start = std::string(WINE_PREFIX_SCRIPT) + " start " + WINE_PATH + " " +
+                                winePrefix + " >/dev/null";
+      if (std::system(start.c_str()) == 0) {
+        subjects.push_back({"ptmove.exe under Wine",
+                            ProgramUnderTest({WINE_PATH}, WINDOWS_PTMOVE_PATH, winePrefix),
+                            moveRight});
+      }
+    }
+  }
+
+  std::printf("%d runs each, times in milliseconds, on a pseudo-terminal\n\n", runs);
+  std::vector<std::string> durations = {"0.1", "0.25", "1"};
+  std::vector<Stats> latency;
+  std::vector<std::vector<Stats>> error(durations.size());
+  for (const Subject& subject : subjects) {
+    std::vector<double> latencies;
+    std::vector<std::vector<double>> errors(durations.size());
+    for (int run = 0; run < runs; ++run) {
+      double startLatency = 0.0;
+      double durationError = 0.0;
+      if (measure(subject, "0", startLatency, durationError)) {
+        latencies.push_back(startLatency);
+      }
+      for (std::size_t d = 0; d < durations.size(); ++d) {
+        if (measure(subject, durations[d], startLatency, durationError)) {
+          errors[d].push_back(durationError);
+        }
+      }
+    }
+    latency.push_back(statsOf(latencies));
+    for (std::size_t d = 0; d < durations.size(); ++d) {
+      error[d].push_back(statsOf(errors[d]));
+    }
+  }
+  printTable("start latency: process start to movement frame on the wire", subjects, latency);
+  for (std::size_t d = 0; d < durations.size(); ++d) {
+    std::printf("\n");
+    const std::string title =
+        "duration error at -t " + durations[d] + ": movement-to-stop time less the requested wait";
+    printTable(title.c_str(), subjects, error[d]);
+  }
+  if (!winePrefix.empty()) {
+    const std::string stop =
+        std::string(WINE_PREFIX_SCRIPT) + " stop " + WINE_PATH + " " + winePrefix;
+    std::system(stop.c_str());
+  }
+  return 0;
+}
