@@ -9,14 +9,14 @@ namespace {
 
 enum class Option { kHelp, kPort, kBaudRate, kAddress, kDirection, kSpeed, kDuration, kDisplay };
 
-struct OptionSpec {
+struct OptionRow {
   std::string_view word;
   Option option;
   const char* refusal;  // printed when the value is refused; null for flags
 };
 
 // In the order a word is compared with them.
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRow kOptions[] = {
     {"-h", Option::kHelp, nullptr},
     {"-com", Option::kPort, "Nome porta seriale non riconosciuta\n"},
     {"-br", Option::kBaudRate, "Errore nell'impostare il Baud Rate della porta seriale\n"},
@@ -28,10 +28,10 @@ constexpr OptionSpec kOptions[] = {
     {"-d", Option::kDisplay, nullptr},
 };
 
-const OptionSpec* findOption(std::string_view word) {
-  for (const OptionSpec& spec : kOptions) {
-    if (equalsIgnoreCase(word, spec.word)) {
-      return &spec;
+const OptionRow* findOption(std::string_view word) {
+  for (const OptionRow& row : kOptions) {
+    if (equalsIgnoreCase(word, row.word)) {
+      return &row;
     }
   }
   return nullptr;
@@ -103,18 +103,18 @@ void applyDirection(MoveSettings& settings, std::ostream& out, const char* refus
 }
 
 // Reads the value of a value-taking option; returns whether it was accepted.
-bool readValue(const OptionSpec& spec, const std::string* value, MoveSettings& settings,
+bool readValue(const OptionRow& row, const std::string* value, MoveSettings& settings,
                std::ostream& out) {
-  bool accepted = value != nullptr && !scanFails(spec.option, *value, settings) &&
+  bool accepted = value != nullptr && !scanFails(row.option, *value, settings) &&
                   (value->empty() || (*value)[0] != '-');
-  if (accepted && spec.option == Option::kSpeed) {
+  if (accepted && row.option == Option::kSpeed) {
     accepted = static_cast<std::uint32_t>(settings.speedPercent) <= 100u;
   }
   if (!accepted) {
-    out << spec.refusal;
+    out << row.refusal;
     return false;
   }
-  switch (spec.option) {
+  switch (row.option) {
     case Option::kPort:
       settings.portGiven = true;
       break;
@@ -122,7 +122,7 @@ bool readValue(const OptionSpec& spec, const std::string* value, MoveSettings& s
       settings.durationGiven = true;
       break;
     case Option::kDirection:
-      applyDirection(settings, out, spec.refusal);
+      applyDirection(settings, out, row.refusal);
       break;
     default:
       break;
@@ -137,21 +137,21 @@ bool parseCommandLine(const std::vector<std::string>& args, MoveSettings& settin
   std::string word;  // a blank argument leaves the previous word in place
   for (std::size_t i = 1; i < args.size(); ++i) {
     scanWord(args[i], word);
-    const OptionSpec* spec = findOption(word);
-    if (spec == nullptr) {
+    const OptionRow* row = findOption(word);
+    if (row == nullptr) {
       out << "Parametro \"" << word << "\" errato. Utilizza -h per visualizzare l'help\n\n";
       return false;
     }
-    if (spec->option == Option::kHelp) {
+    if (row->option == Option::kHelp) {
       settings.helpWanted = true;
       continue;
     }
-    if (spec->option == Option::kDisplay) {
+    if (row->option == Option::kDisplay) {
       settings.displayWanted = true;
       continue;
     }
     const std::string* value = i + 1 < args.size() ? &args[i + 1] : nullptr;
-    settings.lastValueOk = readValue(*spec, value, settings, out);
+    settings.lastValueOk = readValue(*row, value, settings, out);
     if (settings.lastValueOk) {
       ++i;  // the value is consumed; a refused one is read as the next word
     }
