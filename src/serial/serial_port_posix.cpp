@@ -33,6 +33,12 @@ extern "C" void onInterrupt(int signal) {
   interruptSignal = signal;
 }
 
+// Our handler is in place for `signal`: it was not ignored before the wait.
+bool handled(int signal) {
+  struct sigaction current {};
+  return sigaction(signal, nullptr, &current) == 0 && current.sa_handler == onInterrupt;
+}
+
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 
 // How long closing waits for written bytes to leave: 14 bytes take 2.8 s
@@ -210,16 +216,6 @@ void drainWithin(int fd, std::chrono::milliseconds limit) {
 struct InterruptibleWait::Saved {
   struct sigaction previous[std::size(kInterrupts)];
 };
-
-namespace {
-
-// Our handler is in place for `signal`: it was not ignored before the wait.
-bool handled(int signal) {
-  struct sigaction current {};
-  return sigaction(signal, nullptr, &current) == 0 && current.sa_handler == onInterrupt;
-}
-
-}  // namespace
 
 std::string portDeviceName(std::int32_t portNumber) {
   if (portNumber < 1) {
