@@ -305,6 +305,24 @@ TEST_F(EndToEndTest, PosixProgramStopsTheHeadWhenInterrupted) {
   }
 }
 
+// Wine turns SIGINT into the console's Ctrl+C event for Windows programs.
+TEST_F(EndToEndTest, WindowsProgramStopsTheHeadOnCtrlC) {
+  if (!program_.underWine()) {
+    GTEST_SKIP() << "for the Windows program under Wine";
+  }
+  PtyPair pty;
+  RunOptions options;
+  options.ports = {{1, pty.slavePath()}};
+  options.wire = &pty;
+  options.actions = {{1.0, [](pid_t pid) { kill(pid, SIGINT); }}};
+  const ProgramRun result = program_.run({"-com", "1", "-dir", "r", "-t", "30"}, options);
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_NE(result.exitStatus, 0) << "ends as interrupted";
+  EXPECT_EQ(result.out, kMoving);
+  ASSERT_EQ(result.wire, then(kRight, kStop));
+  EXPECT_LT(result.wireSeconds.back(), 1.0 + 2.0) << "stop frame soon after Ctrl+C";
+}
+
 TEST_F(EndToEndTest, PosixProgramKeepsIgnoringAnIgnoredHangUp) {
   PtyPair pty;
   RunOptions options;
