@@ -166,13 +166,11 @@ ScanResult scanDecimal(std::string_view text, std::int32_t& value) {
   for (; charAt(text, pos, isAsciiDigit); ++pos) {
     magnitude = std::min(kCap + 1, magnitude * 10 + static_cast<unsigned>(text[pos] - '0'));
   }
-  if (negative) {
-    value = magnitude >= kCap ? std::numeric_limits<std::int32_t>::min()
-                              : -static_cast<std::int32_t>(magnitude);
-  } else {
-    value = magnitude >= kCap ? std::numeric_limits<std::int32_t>::max()
-                              : static_cast<std::int32_t>(magnitude);
-  }
+  const auto signedValue =
+      negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+  value = static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(signedValue, std::numeric_limits<std::int32_t>::min(),
+                               std::numeric_limits<std::int32_t>::max()));
   return ScanResult::kConverted;
 }
 
