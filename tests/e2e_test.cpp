@@ -114,6 +114,12 @@ TEST_F(EndToEndTest, ConsoleTexts) {
        "ATTENZIONE, non hai impostato i seguenti parametri\n"
        " - Non hai selezionato la porta seriale\n"
        " - Non hai selezionato la direzione di movimento\n"},
+      {{"-t", "1e-40", "-dir", "u", "-d"},
+       "Porta selezionata COM0\nBaud rate 2400\nIndirizzo 0x01\nDirezione di movimento: su\n"
+       "Tempo esecuzione comando 9.99995e-41 sec.\nComando inviato: \n"
+       " 0xff 0x01 0x00 0x08 0x00 0x3f 0x48\n"
+       "ATTENZIONE, non hai impostato i seguenti parametri\n"
+       " - Non hai selezionato la porta seriale\n"},
       {{"-t", " -1e50", "-d"},
        "Porta selezionata COM0\nBaud rate 2400\nIndirizzo 0x01\nDirezione di movimento: "
        "Tempo esecuzione comando -inf sec.\nComando inviato: \n"
