@@ -58,17 +58,44 @@ std::string withoutCarriageReturns(const std::string& text) {
   return result;
 }
 
-[[noreturn]] void execChild(const std::vector<std::string>& argv, int outFd, int errFd) {
+// Sets NAME=value in `environment`, replacing an earlier value unless
+// `keep` says to leave one that is there.
+void setVariable(std::vector<std::string>& environment, const std::string& name,
+                 const std::string& value, bool keep = false) {
+  const std::string prefix = name + "=";
+  for (std::string& entry : environment) {
+    if (entry.rfind(prefix, 0) == 0) {
+      if (!keep) {
+        entry = prefix + value;
+      }
+      return;
+    }
+  }
+  environment.push_back(prefix + value);
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& words) {
+  std::vector<char*> pointers;
+  for (std::string& word : words) {
+    pointers.push_back(word.data());
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Runs in the child between fork and exec. Other threads of the test may
+// hold locks at fork time, so only async-signal-safe calls are made here:
+// everything else was prepared before the fork.
+[[noreturn]] void execChild(char* const* argv, char* const* environment, const int* ignored,
+                            std::size_t ignoredCount, int outFd, int errFd) {
+  for (std::size_t i = 0; i < ignoredCount; ++i) {
+    signal(ignored[i], SIG_IGN);
+  }
   dup2(outFd, STDOUT_FILENO);
   dup2(errFd, STDERR_FILENO);
   const int devnull = open("/dev/null", O_RDONLY);
   dup2(devnull, STDIN_FILENO);
-  std::vector<char*> raw;
-  for (const std::string& word : argv) {
-    raw.push_back(const_cast<char*>(word.c_str()));
-  }
-  raw.push_back(nullptr);
-  execvp(raw[0], raw.data());
+  execvpe(argv[0], argv, environment);
   _exit(127);
 }
 
@@ -91,7 +118,8 @@ ProgramUnderTest ProgramUnderTest::fromEnvironment() {
   return program;
 }
 
-void ProgramUnderTest::bindPorts(const std::vector<PortBinding>& ports) const {
+void ProgramUnderTest::bindPorts(const std::vector<PortBinding>& ports,
+                                 std::vector<std::string>& environment) const {
   for (const PortBinding& port : ports) {
     const std::string com = std::to_string(port.comNumber);
     if (underWine()) {
@@ -101,7 +129,7 @@ void ProgramUnderTest::bindPorts(const std::vector<PortBinding>& ports) const {
         std::perror(link.c_str());
       }
     } else {
-      setenv(("PTMOVE_COM" + com).c_str(), port.devicePath.c_str(), 1);
+      setVariable(environment, "PTMOVE_COM" + com, port.devicePath);
     }
   }
 }
@@ -113,6 +141,18 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
   argv.push_back(program_);
   argv.insert(argv.end(), args.begin(), args.end());
 
+  std::vector<std::string> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    environment.emplace_back(*variable);
+  }
+  if (underWine()) {
+    setVariable(environment, "WINEPREFIX", winePrefix_);
+    setVariable(environment, "WINEDEBUG", "-all", true);
+  }
+  bindPorts(options.ports, environment);
+  std::vector<char*> rawArgv = pointersTo(argv);
+  std::vector<char*> rawEnvironment = pointersTo(environment);
+
   ProgramRun run;
   int outPipe[2];
   int errPipe[2];
@@ -122,15 +162,8 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
   const Clock::time_point start = Clock::now();
   const pid_t child = fork();
   if (child == 0) {
-    if (underWine()) {
-      setenv("WINEPREFIX", winePrefix_.c_str(), 1);
-      setenv("WINEDEBUG", "-all", 0);
-    }
-    for (int signal : options.ignoredSignals) {
-      ::signal(signal, SIG_IGN);
-    }
-    bindPorts(options.ports);
-    execChild(argv, outPipe[1], errPipe[1]);
+    execChild(rawArgv.data(), rawEnvironment.data(), options.ignoredSignals.data(),
+              options.ignoredSignals.size(), outPipe[1], errPipe[1]);
   }
   close(outPipe[1]);
   close(errPipe[1]);

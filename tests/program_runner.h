@@ -71,7 +71,8 @@ class ProgramUnderTest {
   std::string programWord() const;
 
  private:
-  void bindPorts(const std::vector<PortBinding>& ports) const;
+  void bindPorts(const std::vector<PortBinding>& ports,
+                 std::vector<std::string>& environment) const;
 
   std::vector<std::string> launcher_;
   std::string program_;
