@@ -9,12 +9,7 @@ FrameInputs withDirection(const char* word, FrameInputs in = {}) {
   const Direction* direction = findDirection(word);
   EXPECT_NE(direction, nullptr) << word;
   in.directionGiven = true;
-  in.command1 = direction->command1;
-  in.command2 = direction->command2;
-  if (direction->setsAxes) {
-    in.panMove = direction->panMove;
-    in.tiltMove = direction->tiltMove;
-  }
+  direction->applyTo(in.command1, in.command2, in.panMove, in.tiltMove);
   return in;
 }
 

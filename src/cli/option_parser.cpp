@@ -94,12 +94,7 @@ void applyDirection(MoveSettings& settings, std::ostream& out, const char* refus
     return;
   }
   settings.directionGiven = true;
-  settings.command1 = direction->command1;
-  settings.command2 = direction->command2;
-  if (direction->setsAxes) {
-    settings.panMove = direction->panMove;
-    settings.tiltMove = direction->tiltMove;
-  }
+  direction->applyTo(settings.command1, settings.command2, settings.panMove, settings.tiltMove);
 }
 
 // Reads the value of a value-taking option; returns whether it was accepted.

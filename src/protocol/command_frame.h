@@ -28,6 +28,17 @@ struct Direction {
   bool tiltMove;
   std::string_view displayText;  // Italian, for the settings display
   std::string_view action;       // English, for decoded frames
+
+  /// Writes this row's command bytes, and its axes unless it keeps them.
+  void applyTo(std::uint8_t& toCommand1, std::uint8_t& toCommand2, bool& toPanMove,
+               bool& toTiltMove) const {
+    toCommand1 = command1;
+    toCommand2 = command2;
+    if (setsAxes) {
+      toPanMove = panMove;
+      toTiltMove = tiltMove;
+    }
+  }
 };
 
 /// The direction row for `word` (ASCII case ignored, whole word), or nullptr.
