@@ -22,10 +22,10 @@
 
 namespace {
 
-using ptmove::testing::ProgramRun;
-using ptmove::testing::ProgramUnderTest;
-using ptmove::testing::PtyPair;
-using ptmove::testing::RunOptions;
+using ptmove::testsupport::ProgramRun;
+using ptmove::testsupport::ProgramUnderTest;
+using ptmove::testsupport::PtyPair;
+using ptmove::testsupport::RunOptions;
 
 struct Subject {
   std::string name;

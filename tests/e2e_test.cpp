@@ -15,7 +15,7 @@
 #include "program_runner.h"
 #include "protocol/frame_decoder.h"
 
-namespace ptmove::testing {
+namespace ptmove::testsupport {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -27,6 +27,23 @@ const std::string kMoving = "\nBrandeggio in movimento  \n\n";
 Bytes then(Bytes first, const Bytes& second) {
   first.insert(first.end(), second.begin(), second.end());
   return first;
+}
+
+// The stop frame for one receiver: the checksum of a zero command is the
+// address.
+Bytes stopFor(std::uint8_t address) {
+  return {0xFF, address, 0x00, 0x00, 0x00, 0x00, address};
+}
+
+// What standard output shows when something went wrong on the port.
+bool showsFailure(const std::string& out) {
+  for (const char* message : {"Failed to open port", "SetCommTimeouts failed",
+                              "SetCommState failed", "WriteFile failed"}) {
+    if (out.find(message) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // The wire as a receiver reads it, each item timed by its last byte.
@@ -51,13 +68,17 @@ class EndToEndTest : public ::testing::Test {
     ASSERT_TRUE(program_.valid()) << "set PTMOVE_E2E_PROGRAM to the program to test";
   }
 
-  // Runs and checks what every run must do: exit 0, nothing on stderr.
+  // Runs and checks what every run that is not interrupted must do: exit
+  // 0, and write to standard error exactly when a failure shows on
+  // standard output.
   ProgramRun run(const std::vector<std::string>& args, const std::vector<PortBinding>& ports = {},
                  PtyPair* wire = nullptr) {
     RunOptions options;
     options.ports = ports;
     options.wire = wire;
-    return runWith(args, options, 0);
+    ProgramRun result = runWith(args, options, 0);
+    EXPECT_EQ(result.err.empty(), !showsFailure(result.out)) << result.err;
+    return result;
   }
 
   ProgramRun runWith(const std::vector<std::string>& args, const RunOptions& options,
@@ -65,7 +86,6 @@ class EndToEndTest : public ::testing::Test {
     ProgramRun result = program_.run(args, options);
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitStatus, exitStatus);
-    EXPECT_EQ(result.err, "");
     return result;
   }
 
@@ -161,7 +181,7 @@ TEST_F(EndToEndTest, MovesOnThePort) {
        3,
        B9600,
        kMoving,
-       then({0xFF, 0x0A, 0x00, 0x10, 0x00, 0x3F, 0x59}, kStop)},
+       then(then({0xFF, 0x0A, 0x00, 0x10, 0x00, 0x3F, 0x59}, stopFor(0x0A)), kStop)},
       {{"-com", "com12", "-br", "115200", "-dir", "u", "-vel", "50", "-t", "0", "-d"},
        12,
        B115200,
@@ -174,17 +194,18 @@ TEST_F(EndToEndTest, MovesOnThePort) {
        4,
        B2400,
        kMoving,
-       then({0xFF, 0x05, 0x09, 0x00, 0x00, 0x00, 0x0E}, kStop)},
-      {{"-com", "1", "-ch", "FF", "-dir", "r", "-t", " -1"},
+       then(then({0xFF, 0x05, 0x09, 0x00, 0x00, 0x00, 0x0E}, stopFor(0x05)), kStop)},
+      {{"-com", "1", "-ch", "1FF", "-dir", "r", "-t", " -1"},
        1,
        B2400,
        kMoving,
-       then({0xFF, 0xFF, 0x00, 0x02, 0x3F, 0x00, 0x40}, kStop)},
+       then(then({0xFF, 0xFF, 0x00, 0x02, 0x3F, 0x00, 0x40}, stopFor(0xFF)), kStop)},
       {{"-ch", "-dir", "r", "-com", "3", "-t", " nan"},
        3,
        B2400,
        "Errore nell'impostare l'indirizzo della scheda\n" + kMoving,
-       then({0xFF, 0xF3, 0x00, 0x02, 0x3F, 0x00, 0x34}, kStop)},
+       then(then({0xFF, 0xF3, 0x00, 0x02, 0x3F, 0x00, 0x34}, stopFor(0xF3)), kStop)},
+      {{"-com", "1", "-ch", "01", "-dir", "r", "-t", "0"}, 1, B2400, kMoving, then(kRight, kStop)},
       {{"-com", "1", "-dir", "r", "-dir", "-d", "-t", "0"},
        1,
        B2400,
@@ -286,28 +307,75 @@ TEST_F(EndToEndTest, SecondRunOnAMovingPortSendsNothing) {
     return run({"-com", "1", "-dir", "r", "-t", "1.5"}, ports, &pty);
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const auto start = std::chrono::steady_clock::now();
   const ProgramRun second = run({"-com", "1", "-dir", "l", "-t", "0"}, ports);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1))
+      << "a refused run lets the port go at once";
   EXPECT_EQ(second.out, kMoving + "Failed to open port\n");
   const ProgramRun moved = first.get();
   EXPECT_EQ(moved.out, kMoving);
   EXPECT_EQ(moved.wire, then(kRight, kStop));
 }
 
-// Interrupts are POSIX signals here; Windows console events are not sent
-// to programs under Wine, so these run against the POSIX program only.
-TEST_F(EndToEndTest, PosixProgramStopsTheHeadWhenInterrupted) {
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+// Whatever ends the program mid-movement, the receiver that moved is
+// stopped: interrupts by the program itself, SIGKILL by its stop guard.
+// Windows programs under Wine know only SIGKILL among these (their Ctrl+C
+// is tested below).
+TEST_F(EndToEndTest, StopsTheHeadWhateverEndsTheProgram) {
+  const Bytes moveFive = {0xFF, 0x05, 0x00, 0x02, 0x3F, 0x00, 0x46};
+  for (int signal : {SIGKILL, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1}) {
+    if (program_.underWine() && signal != SIGKILL) {
+      continue;
+    }
     SCOPED_TRACE(signal);
     PtyPair pty;
     RunOptions options;
     options.ports = {{1, pty.slavePath()}};
     options.wire = &pty;
-    options.actions = {{0.5, [signal](pid_t pid) { kill(pid, signal); }}};
+    options.wireBytes = 21;
+    options.actions = {{1.0, [signal](pid_t pid) { kill(pid, signal); }}};
     const ProgramRun result =
-        runWith({"-com", "1", "-dir", "r", "-t", "30"}, options, 128 + signal);
+        runWith({"-com", "1", "-ch", "05", "-dir", "r", "-t", "30"}, options, 128 + signal);
     EXPECT_EQ(result.out, kMoving);
-    ASSERT_EQ(result.wire, then(kRight, kStop));
-    EXPECT_LT(result.wireSeconds.back(), 0.5 + 0.4) << "stop frame soon after the interrupt";
+    ASSERT_EQ(result.wire, then(then(moveFive, stopFor(0x05)), kStop));
+    EXPECT_LT(result.wireSeconds.back(), 1.0 + 1.0) << "stop frames soon after the signal";
+    if (signal != SIGKILL) {
+      EXPECT_NE(result.err.find("during the movement; the stop frames were sent"),
+                std::string::npos)
+          << result.err;
+    }
+  }
+}
+
+// Output that cannot leave (flow suspended by another holder of the line)
+// holds no write for long: each frame gets its time on the wire plus two
+// seconds, and an interrupt ends the wait for it at once.
+TEST_F(EndToEndTest, PosixProgramEndsWhenOutputIsSuspended) {
+  if (program_.underWine()) {
+    GTEST_SKIP() << "Wine cannot cancel a Windows program's blocked serial write";
+  }
+  const struct {
+    const char* seconds;
+    int signal;
+    double endsBefore;
+  } cases[] = {{"30", SIGINT, 0.5 + 2.1 + 1.0}, {"0", 0, 2.1 + 2.1 + 1.0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.signal);
+    PtyPair pty;
+    pty.suspendOutput();
+    RunOptions options;
+    options.ports = {{1, pty.slavePath()}};
+    options.wire = &pty;
+    if (c.signal != 0) {
+      options.actions = {{0.5, [&c](pid_t pid) { kill(pid, c.signal); }}};
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramRun result = runWith({"-com", "1", "-dir", "r", "-t", c.seconds}, options,
+                                      c.signal == 0 ? 0 : 128 + c.signal);
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::duration<double>(c.endsBefore));
+    EXPECT_EQ(result.out, kMoving + "WriteFile failed\nWriteFile failed\n");
+    EXPECT_TRUE(result.wire.empty());
   }
 }
 
@@ -411,4 +479,4 @@ TEST_F(EndToEndTest, HugeAndManyArguments) {
 }
 
 }  // namespace
-}  // namespace ptmove::testing
+}  // namespace ptmove::testsupport

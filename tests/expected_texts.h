@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace ptmove::testing {
+namespace ptmove::testsupport {
 
 inline std::string bannerText(const std::string& program) {
   return "Programma per manovrare un brandeggio\nVersione 1.2\n\nNessun parametro passato.\n"
@@ -32,6 +32,6 @@ inline std::string helpText(const std::string& program) {
          "  -d     Visualizza tutti i parametri impostati e la stringa inviata\n\n";
 }
 
-}  // namespace ptmove::testing
+}  // namespace ptmove::testsupport
 
 #endif  // PTMOVE_TESTS_EXPECTED_TEXTS_H_

@@ -60,22 +60,37 @@ TEST(FrameDecoderTest, SplitsStreamIntoFramesAndNoise) {
   }
 }
 
-TEST(FrameDecoderTest, DescribesCommandsInPlainWords) {
+TEST(FrameDecoderTest, ReadsCommandBitsAsAStandardReceiver) {
+  const auto frame = [](std::uint8_t command1, std::uint8_t command2, std::uint8_t pan,
+                        std::uint8_t tilt) {
+    CommandFrame f = {0xFF, 0x01, command1, command2, pan, tilt, 0};
+    f[6] = frameChecksum(f);
+    return f;
+  };
   const struct {
     CommandFrame frame;
     const char* text;
+    bool motion;
   } cases[] = {
-      {{0xFF, 0x01, 0x00, 0x02, 0x3F, 0x00, 0x42}, "pan right, speed 63"},
-      {{0xFF, 0x01, 0x00, 0x04, 0x1F, 0x00, 0x24}, "pan left, speed 31"},
-      {{0xFF, 0x01, 0x00, 0x08, 0x00, 0x1F, 0x28}, "tilt up, speed 31"},
-      {{0xFF, 0x0A, 0x00, 0x10, 0x00, 0x3F, 0x59}, "tilt down, speed 63"},
-      {{0xFF, 0x05, 0x09, 0x00, 0x00, 0x00, 0x0E}, "auto"},
-      {{0xFF, 0x01, 0x09, 0x00, 0x3F, 0x00, 0x49}, "auto, pan speed 63"},
-      {{0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01}, "stop"},
-      {{0xFF, 0x01, 0x00, 0x20, 0x00, 0x00, 0x21}, "command 00 20, pan speed 0, tilt speed 0"},
+      {frame(0x00, 0x02, 0x3F, 0x00), "pan right, speed 63", true},
+      {frame(0x00, 0x04, 0x1F, 0x00), "pan left, speed 31", true},
+      {frame(0x00, 0x08, 0x00, 0x1F), "tilt up, speed 31", true},
+      {frame(0x00, 0x10, 0x00, 0x3F), "tilt down, speed 63", true},
+      {frame(0x00, 0x0A, 0x20, 0x30), "tilt up, speed 48, pan right, speed 32", true},
+      // What -dir a sends: camera off (sense bit clear) and focus near.
+      {frame(0x09, 0x00, 0x00, 0x00), "camera off, focus near", true},
+      {frame(0x09, 0x00, 0x3F, 0x00), "camera off, focus near", true},
+      {frame(0x88, 0x00, 0x00, 0x00), "camera on", false},
+      {frame(0x90, 0x00, 0x00, 0x00), "auto scan", false},
+      {frame(0x06, 0xE0, 0x00, 0x00), "iris close, iris open, focus far, zoom wide, zoom tele",
+       true},
+      {frame(0x00, 0x00, 0x00, 0x00), "stop", false},
+      {frame(0x60, 0x00, 0x00, 0x00), "command 60 00, no action", false},
+      {frame(0x00, 0x07, 0x00, 0x05), "extended command 00 07, data 00 05", false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(describeCommand(c.frame), c.text);
+    EXPECT_EQ(isMotion(c.frame), c.motion) << c.text;
   }
 }
 

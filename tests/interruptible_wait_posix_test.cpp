@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "serial/serial_port.h"
+#include "serial/interruptible_wait.h"
 
 namespace ptmove {
 namespace {
@@ -29,7 +29,7 @@ std::thread signalLater(int signal, std::chrono::milliseconds delay) {
 }
 
 TEST(InterruptibleWaitPosixTest, InterruptEndsTheWaitAtOnce) {
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGRTMIN + 3}) {
     InterruptibleWait wait;
     const Clock::time_point start = Clock::now();
     std::thread sender = signalLater(signal, std::chrono::milliseconds(100));
@@ -48,21 +48,31 @@ TEST(InterruptibleWaitPosixTest, InterruptBeforeTheWaitIsNotLost) {
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
 }
 
-TEST(InterruptibleWaitPosixTest, RestoresWhatWasThereAndKeepsIgnoredSignalsIgnored) {
+TEST(InterruptibleWaitPosixTest, KeepsWhatWasIgnoredOrBlockedAndRestoresTheRest) {
   signal(SIGHUP, SIG_IGN);
   signal(SIGINT, SIG_DFL);
+  sigset_t usr2;
+  sigemptyset(&usr2);
+  sigaddset(&usr2, SIGUSR2);
+  pthread_sigmask(SIG_BLOCK, &usr2, nullptr);
   {
     InterruptibleWait wait;
     EXPECT_EQ(handlerOf(SIGHUP), SIG_IGN);
+    EXPECT_EQ(handlerOf(SIGUSR2), SIG_DFL);
     EXPECT_NE(handlerOf(SIGINT), SIG_DFL);
-    std::thread sender = signalLater(SIGHUP, std::chrono::milliseconds(20));
-    EXPECT_TRUE(wait.wait(200)) << "an ignored hang-up does not end the wait";
-    sender.join();
+    std::thread hangUp = signalLater(SIGHUP, std::chrono::milliseconds(20));
+    std::thread user = signalLater(SIGUSR2, std::chrono::milliseconds(40));
+    EXPECT_TRUE(wait.wait(200)) << "neither an ignored nor a blocked signal ends the wait";
+    hangUp.join();
+    user.join();
     EXPECT_FALSE(wait.interrupted());
   }
   EXPECT_EQ(handlerOf(SIGINT), SIG_DFL);
   EXPECT_EQ(handlerOf(SIGHUP), SIG_IGN);
   signal(SIGHUP, SIG_DFL);
+  signal(SIGUSR2, SIG_IGN);  // drop the pending one before unblocking
+  pthread_sigmask(SIG_UNBLOCK, &usr2, nullptr);
+  signal(SIGUSR2, SIG_DFL);
 }
 
 TEST(InterruptibleWaitPosixTest, EachWaitStartsUninterrupted) {

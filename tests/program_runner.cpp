@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,7 +13,7 @@
 #include <cstdio>
 #include <sstream>
 
-namespace ptmove::testing {
+namespace ptmove::testsupport {
 
 namespace {
 
@@ -91,6 +92,8 @@ std::vector<char*> pointersTo(std::vector<std::string>& words) {
   for (std::size_t i = 0; i < ignoredCount; ++i) {
     signal(ignored[i], SIG_IGN);
   }
+  const rlimit noCore = {0, 0};  // a test that ends the program by SIGQUIT
+  setrlimit(RLIMIT_CORE, &noCore);
   dup2(outFd, STDOUT_FILENO);
   dup2(errFd, STDERR_FILENO);
   const int devnull = open("/dev/null", O_RDONLY);
@@ -167,6 +170,12 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
   }
   close(outPipe[1]);
   close(errPipe[1]);
+  if (child < 0) {
+    std::perror("fork");
+    close(outPipe[0]);
+    close(errPipe[0]);
+    return run;
+  }
   fcntl(outPipe[0], F_SETFL, O_NONBLOCK);
   fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
 
@@ -200,7 +209,13 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
       run.timedOut = true;
     }
   }
+  const Clock::time_point ended = Clock::now();
   collectWire(wire, start, run);
+  while (wire != nullptr && run.wire.size() < options.wireBytes && secondsSince(ended) < 5.0) {
+    pollfd watch = {wire->master(), POLLIN, 0};
+    poll(&watch, 1, 10);
+    collectWire(wire, start, run);
+  }
   close(outPipe[0]);
   close(errPipe[0]);
   run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -221,4 +236,4 @@ std::string ProgramUnderTest::programWord() const {
   return out.substr(tab + 1, end - tab - 1);
 }
 
-}  // namespace ptmove::testing
+}  // namespace ptmove::testsupport

@@ -16,7 +16,7 @@
 
 #include "pty_pair.h"
 
-namespace ptmove::testing {
+namespace ptmove::testsupport {
 
 struct ProgramRun {
   std::string out;
@@ -41,6 +41,10 @@ struct TimedAction {
 struct RunOptions {
   std::vector<PortBinding> ports;
   PtyPair* wire = nullptr;  // read throughout the run when given
+  // Bytes the wire should carry in the end: after the program has ended,
+  // its wire is read until they came (a stop guard may still be sending),
+  // for a few seconds at most.
+  std::size_t wireBytes = 0;
   std::vector<TimedAction> actions;
   std::vector<int> ignoredSignals;  // ignored from the start, as nohup does
   double timeoutSeconds = 30.0;
@@ -79,6 +83,6 @@ class ProgramUnderTest {
   std::string winePrefix_;
 };
 
-}  // namespace ptmove::testing
+}  // namespace ptmove::testsupport
 
 #endif  // PTMOVE_TESTS_PROGRAM_RUNNER_H_

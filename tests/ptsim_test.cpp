@@ -7,7 +7,7 @@
 
 #include "program_runner.h"
 
-namespace ptmove::testing {
+namespace ptmove::testsupport {
 namespace {
 
 // ptsim's output with the pseudo-terminal's name and the timings masked.
@@ -42,10 +42,11 @@ TEST(PtsimTest, DecodesWhatACommandSends) {
        "\nBrandeggio in movimento  \n\n"
        "  line: 9600 bit/s, 8 data bits, no parity, 1 stop bit\n"
        "  T s  FF 05 00 08 00 1F 2C  receiver 5: tilt up, speed 31\n"
+       "  T s  FF 05 00 00 00 00 05  receiver 5: stop\n"
        "  T s  FF 01 00 00 00 00 01  receiver 1: stop\n"
        "summary:\n"
        "  receiver 1: stop (it was not moving)\n"
-       "  WARNING: receiver 5 was left moving: tilt up, speed 31 since T s\n"},
+       "  receiver 5: tilt up, speed 31 for T s\n"},
       {{"--", "sh", "-c", "printf '\\015\\012\\377\\001\\000\\000\\000\\000\\001' >$PTMOVE_COM1"},
        0,
        "ptsim: COM1 is PTY (PTMOVE_COM1)\n"
@@ -75,4 +76,4 @@ TEST(PtsimTest, RefusesAMissingCommand) {
 }
 
 }  // namespace
-}  // namespace ptmove::testing
+}  // namespace ptmove::testsupport

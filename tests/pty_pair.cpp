@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace ptmove::testing {
+namespace ptmove::testsupport {
 
 PtyPair::PtyPair() {
   char name[256] = {};
@@ -51,6 +51,10 @@ termios PtyPair::slaveSettings() const {
   return settings;
 }
 
+void PtyPair::suspendOutput() {
+  tcflow(slave_, TCOOFF);
+}
+
 void PtyPair::closeMaster() {
   if (master_ >= 0) {
     close(master_);
@@ -58,4 +62,4 @@ void PtyPair::closeMaster() {
   }
 }
 
-}  // namespace ptmove::testing
+}  // namespace ptmove::testsupport

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace ptmove::testing {
+namespace ptmove::testsupport {
 
 class PtyPair {
  public:
@@ -30,12 +30,16 @@ class PtyPair {
   /// Closes the master: the port vanishes for whoever has the slave open.
   void closeMaster();
 
+  /// Suspends the slave's output as another holder of the line can
+  /// (tcflow TCOOFF): writes to the port then wait for room that never comes.
+  void suspendOutput();
+
  private:
   int master_ = -1;
   int slave_ = -1;  // kept open so settings and data outlive the program
   std::string slavePath_;
 };
 
-}  // namespace ptmove::testing
+}  // namespace ptmove::testsupport
 
 #endif  // PTMOVE_TESTS_PTY_PAIR_H_

@@ -28,7 +28,7 @@ TEST(ReceiversTest, SummarisesMovementsPerReceiver) {
       {"stop to another address",
        {{kAutoAt5, 0.0}, {STOP_FRAME, 0.5}},
        {"receiver 1: stop (it was not moving)",
-        "WARNING: receiver 5 was left moving: auto since 0.000 s"},
+        "WARNING: receiver 5 was left moving: camera off, focus near since 0.000 s"},
        true},
       {"never stopped",
        {{kRight, 0.0}},

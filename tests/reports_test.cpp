@@ -14,10 +14,10 @@ namespace {
 TEST(ReportsTest, BannerAndHelp) {
   std::ostringstream banner;
   printBanner(banner, "ptmove.exe");
-  EXPECT_EQ(banner.str(), testing::bannerText("ptmove.exe"));
+  EXPECT_EQ(banner.str(), testsupport::bannerText("ptmove.exe"));
   std::ostringstream help;
   printHelp(help, "pt");
-  EXPECT_EQ(help.str(), testing::helpText("pt"));
+  EXPECT_EQ(help.str(), testsupport::helpText("pt"));
 }
 
 MoveSettings settingsFor(std::int32_t port, std::int32_t address, const char* direction,

@@ -24,18 +24,21 @@ struct Outcome {
 Outcome run(std::vector<std::string> args) {
   Outcome outcome;
   std::ostringstream out;
-  const int status = runProgram(args, out, [&](std::ostream& o, const MoveRequest& request) {
-    o << "<send>";
-    ++outcome.sends;
-    outcome.request = request;
-  });
+  std::ostringstream diagnostics;
+  const int status =
+      runProgram(args, out, diagnostics, [&](std::ostream& o, std::ostream&, const MoveRequest& r) {
+        o << "<send>";
+        ++outcome.sends;
+        outcome.request = r;
+      });
   EXPECT_EQ(status, 0);
+  EXPECT_EQ(diagnostics.str(), "") << "the parser's messages are for standard output only";
   outcome.output = out.str();
   return outcome;
 }
 
 TEST(RunTest, DecidesWhatTheRunDoes) {
-  const std::string banner = testing::bannerText("ptmove");
+  const std::string banner = testsupport::bannerText("ptmove");
   const struct {
     std::vector<std::string> args;
     std::string output;
@@ -51,7 +54,7 @@ TEST(RunTest, DecidesWhatTheRunDoes) {
       {{"ptmove", "-com", "1", "-t", "2", "-dir", "x"},
        std::string("Direzione non riconusciuta\n\n") + kWarning + kNoDirection},
       {{"ptmove", "-xyz"}, "Parametro \"-xyz\" errato. Utilizza -h per visualizzare l'help\n\n"},
-      {{"ptmove", "-h"}, "\n" + testing::helpText("ptmove")},
+      {{"ptmove", "-h"}, "\n" + testsupport::helpText("ptmove")},
       {{"ptmove", "-d"},
        "Porta selezionata COM0\nBaud rate 2400\nIndirizzo 0x01\nDirezione di movimento: "
        "Tempo esecuzione comando 1 sec.\nComando inviato: \n"

@@ -6,50 +6,44 @@
 #include <unistd.h>
 
 #include "pty_pair.h"
+#include "scoped_variable.h"
 #include "serial/serial_port.h"
 
 namespace ptmove {
 namespace {
 
-using testing::PtyPair;
-
-// Points COM<port> at `path` for the life of the object.
-class PortBinding {
- public:
-  PortBinding(int port, const std::string& path) : name_("PTMOVE_COM" + std::to_string(port)) {
-    setenv(name_.c_str(), path.c_str(), 1);
-  }
-  ~PortBinding() { unsetenv(name_.c_str()); }
-
- private:
-  std::string name_;
-};
+using testsupport::bindPort;
+using testsupport::PtyPair;
+using testsupport::ScopedVariable;
 
 TEST(SerialPortPosixTest, NamesDevices) {
-  PortBinding bound(12, "/dev/serial/by-id/usb-adapter");
-  unsetenv("PTMOVE_COM1");
-  unsetenv("PTMOVE_COM3");
+  const ScopedVariable bound = bindPort(12, "/dev/serial/by-id/usb-adapter");
+  const ScopedVariable unset1("PTMOVE_COM1", std::nullopt);
+  const ScopedVariable unset3("PTMOVE_COM3", std::nullopt);
   const struct {
     std::int32_t port;
-    const char* name;
+    const char* path;
+    const char* origin;
   } cases[] = {
-      {1, "/dev/ttyS0"},
-      {3, "/dev/ttyS2"},
-      {12, "/dev/serial/by-id/usb-adapter"},
-      {2147483647, "/dev/ttyS2147483646"},
-      {0, ""},
-      {-1, ""},
-      {-2147483647 - 1, ""},
+      {1, "/dev/ttyS0", "the default for COM1"},
+      {3, "/dev/ttyS2", "the default for COM3"},
+      {12, "/dev/serial/by-id/usb-adapter", "PTMOVE_COM12"},
+      {2147483647, "/dev/ttyS2147483646", "the default for COM2147483647"},
+      {0, "", ""},
+      {-1, "", ""},
+      {-2147483647 - 1, "", ""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(portDeviceName(c.port), c.name) << c.port;
+    const PortDevice device = portDevice(c.port);
+    EXPECT_EQ(device.path, c.path) << c.port;
+    EXPECT_EQ(device.origin, c.origin) << c.port;
   }
 }
 
 TEST(SerialPortPosixTest, RefusesMissingOrBusyPorts) {
   PtyPair pty;
-  PortBinding missing(7, "/nonexistent/ttyX");
-  PortBinding present(8, pty.slavePath());
+  const ScopedVariable missing = bindPort(7, "/nonexistent/ttyX");
+  const ScopedVariable present = bindPort(8, pty.slavePath());
   SerialPort port;
   EXPECT_FALSE(port.open(0));
   EXPECT_FALSE(port.open(-4));
@@ -62,7 +56,7 @@ TEST(SerialPortPosixTest, RefusesMissingOrBusyPorts) {
 
 TEST(SerialPortPosixTest, RefusesPortLockedOrExclusiveElsewhere) {
   PtyPair pty;
-  PortBinding present(8, pty.slavePath());
+  const ScopedVariable present = bindPort(8, pty.slavePath());
   {
     const int other = open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(other, 0);
@@ -86,7 +80,7 @@ TEST(SerialPortPosixTest, RefusesPortLockedOrExclusiveElsewhere) {
 
 TEST(SerialPortPosixTest, ReleasesPortOnClose) {
   PtyPair pty;
-  PortBinding present(2, pty.slavePath());
+  const ScopedVariable present = bindPort(2, pty.slavePath());
   {
     SerialPort port;
     ASSERT_TRUE(port.open(2));
@@ -97,7 +91,7 @@ TEST(SerialPortPosixTest, ReleasesPortOnClose) {
 
 TEST(SerialPortPosixTest, SetsRawEightNOneAtStandardSpeeds) {
   PtyPair pty;
-  PortBinding present(3, pty.slavePath());
+  const ScopedVariable present = bindPort(3, pty.slavePath());
   const struct {
     std::int32_t baud;
     speed_t code;
@@ -120,7 +114,7 @@ TEST(SerialPortPosixTest, SetsRawEightNOneAtStandardSpeeds) {
 
 TEST(SerialPortPosixTest, RefusedSpeedStillLeavesLineRaw) {
   PtyPair pty;
-  PortBinding present(3, pty.slavePath());
+  const ScopedVariable present = bindPort(3, pty.slavePath());
   for (std::int32_t baud : {0, -1, -9600, -2147483647 - 1}) {
     SerialPort port;
     ASSERT_TRUE(port.open(3));
@@ -137,7 +131,7 @@ TEST(SerialPortPosixTest, RefusedSpeedStillLeavesLineRaw) {
 #ifdef __linux__
 TEST(SerialPortPosixTest, SetsNonStandardSpeedsOnLinux) {
   PtyPair pty;
-  PortBinding present(3, pty.slavePath());
+  const ScopedVariable present = bindPort(3, pty.slavePath());
   SerialPort port;
   ASSERT_TRUE(port.open(3));
   EXPECT_TRUE(port.applyLineSettings(250000));
@@ -154,7 +148,7 @@ TEST(SerialPortPosixTest, SetsNonStandardSpeedsOnLinux) {
 #endif
 
 TEST(SerialPortPosixTest, DeviceThatIsNotATerminalStillTakesWrites) {
-  PortBinding devnull(5, "/dev/null");
+  const ScopedVariable devnull = bindPort(5, "/dev/null");
   SerialPort port;
   ASSERT_TRUE(port.open(5));
   EXPECT_FALSE(port.applyTimeouts());
@@ -165,7 +159,7 @@ TEST(SerialPortPosixTest, DeviceThatIsNotATerminalStillTakesWrites) {
 }
 
 TEST(SerialPortPosixTest, ReportsFailedWrites) {
-  PortBinding full(5, "/dev/full");
+  const ScopedVariable full = bindPort(5, "/dev/full");
   SerialPort port;
   ASSERT_TRUE(port.open(5));
   const std::uint8_t bytes[7] = {};

@@ -9,7 +9,8 @@
 #include <sstream>
 
 #include "pty_pair.h"
-#include "serial/serial_port.h"
+#include "scoped_variable.h"
+#include "serial/interruptible_wait.h"
 
 namespace ptmove {
 namespace {
@@ -54,38 +55,42 @@ TEST(TransmissionTest, WaitsAtLeastTheTime) {
 
 std::string send(const MoveRequest& request) {
   std::ostringstream out;
-  sendMove(out, request);
+  std::ostringstream diagnostics;
+  sendMove(out, diagnostics, request);
   return out.str();
 }
 
-std::vector<std::uint8_t> bytesOf(const CommandFrame& a, const CommandFrame& b) {
-  std::vector<std::uint8_t> bytes(a.begin(), a.end());
-  bytes.insert(bytes.end(), b.begin(), b.end());
+std::vector<std::uint8_t> bytesOf(std::initializer_list<CommandFrame> frames) {
+  std::vector<std::uint8_t> bytes;
+  for (const CommandFrame& frame : frames) {
+    bytes.insert(bytes.end(), frame.begin(), frame.end());
+  }
   return bytes;
 }
 
 TEST(TransmissionTest, SendsMovementThenStopFrame) {
-  testing::PtyPair pty;
-  setenv("PTMOVE_COM4", pty.slavePath().c_str(), 1);
+  testsupport::PtyPair pty;
+  const auto bound = testsupport::bindPort(4, pty.slavePath());
   const CommandFrame down = {0xFF, 0x0A, 0x00, 0x10, 0x00, 0x3F, 0x59};
   EXPECT_EQ(send({4, 4800, down, 0.0f}), "\n");
-  EXPECT_EQ(pty.readAvailable(), bytesOf(down, STOP_FRAME));
+  const CommandFrame stopReceiver10 = {0xFF, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x0A};
+  EXPECT_EQ(pty.readAvailable(), bytesOf({down, stopReceiver10, STOP_FRAME}));
   const termios t = pty.slaveSettings();
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B4800));
 }
 
 TEST(TransmissionTest, BadSpeedIsReportedAndFramesStillSent) {
-  testing::PtyPair pty;
-  setenv("PTMOVE_COM4", pty.slavePath().c_str(), 1);
+  testsupport::PtyPair pty;
+  const auto bound = testsupport::bindPort(4, pty.slavePath());
   const CommandFrame right = {0xFF, 0x01, 0x00, 0x02, 0x3F, 0x00, 0x42};
   EXPECT_EQ(send({4, 0, right, 0.0f}), "\nSetCommState failed\n");
-  EXPECT_EQ(pty.readAvailable(), bytesOf(right, STOP_FRAME));
+  EXPECT_EQ(pty.readAvailable(), bytesOf({right, STOP_FRAME}));
 }
 
 TEST(TransmissionTest, ReportsEveryFailureAndGoesOn) {
-  setenv("PTMOVE_COM5", "/dev/full", 1);
-  setenv("PTMOVE_COM6", "/dev/null", 1);
-  setenv("PTMOVE_COM7", "/nonexistent/port", 1);
+  const auto full = testsupport::bindPort(5, "/dev/full");
+  const auto null = testsupport::bindPort(6, "/dev/null");
+  const auto missing = testsupport::bindPort(7, "/nonexistent/port");
   const struct {
     std::int32_t port;
     const char* output;

@@ -6,9 +6,13 @@
 #include <vector>
 
 #include "cli/run.h"
+#include "serial/stop_guard.h"
 #include "serial/transmission.h"
 
 int main(int argc, char** argv) {
+  if (ptmove::runAsStopGuard()) {
+    return 0;  // this run was another's stop guard, started by it
+  }
 #ifdef SIGPIPE
   // A reader that closed our output must not kill us between the movement
   // frame and the stop frame; failed console writes are simply lost.
@@ -19,5 +23,5 @@ int main(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) {
     args.emplace_back(argv[i] != nullptr ? argv[i] : "");
   }
-  return ptmove::runProgram(args, std::cout, ptmove::sendMove);
+  return ptmove::runProgram(args, std::cout, std::cerr, ptmove::sendMove);
 }

@@ -25,7 +25,7 @@ void printMissing(std::ostream& out, const MoveSettings& settings) {
 
 }  // namespace
 
-int runProgram(const std::vector<std::string>& args, std::ostream& out,
+int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& diagnostics,
                const SendMoveFunction& send) {
   MoveSettings settings;
   if (!args.empty()) {
@@ -52,7 +52,8 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out,
   }
   if (settings.portGiven && settings.directionGiven && settings.durationGiven) {
     out << "Brandeggio in movimento  " << std::endl;
-    send(out, MoveRequest{settings.portNumber, settings.baudRate, frame, settings.durationSeconds});
+    send(out, diagnostics,
+         MoveRequest{settings.portNumber, settings.baudRate, frame, settings.durationSeconds});
     return 0;
   }
   printMissing(out, settings);

@@ -13,11 +13,13 @@
 namespace ptmove {
 
 /// Carries out one movement; sendMove in the program, a recorder in tests.
-using SendMoveFunction = std::function<void(std::ostream&, const MoveRequest&)>;
+using SendMoveFunction =
+    std::function<void(std::ostream& out, std::ostream& diagnostics, const MoveRequest&)>;
 
 /// Runs the program on `args` (args[0] is the program's name as invoked),
-/// printing to `out`. Returns the exit status, which is always 0.
-int runProgram(const std::vector<std::string>& args, std::ostream& out,
+/// printing its fixed texts to `out` and, when a movement fails, why to
+/// `diagnostics`. Returns the exit status, which is always 0.
+int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& diagnostics,
                const SendMoveFunction& send);
 
 }  // namespace ptmove

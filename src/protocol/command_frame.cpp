@@ -7,11 +7,11 @@ namespace ptmove {
 namespace {
 
 constexpr Direction kDirections[] = {
-    {"r", 0x00, 0x02, true, true, false, "destra", "pan right"},
-    {"l", 0x00, 0x04, true, true, false, "sinistra", "pan left"},
-    {"u", 0x00, 0x08, true, false, true, "su", "tilt up"},
-    {"d", 0x00, 0x10, true, false, true, "giu", "tilt down"},
-    {"a", 0x09, 0x00, false, false, false, "auto", "auto"},
+    {"r", 0x00, 0x02, true, true, false, "destra"},
+    {"l", 0x00, 0x04, true, true, false, "sinistra"},
+    {"u", 0x00, 0x08, true, false, true, "su"},
+    {"d", 0x00, 0x10, true, false, true, "giu"},
+    {"a", 0x09, 0x00, false, false, false, "auto"},
 };
 
 }  // namespace
@@ -19,15 +19,6 @@ constexpr Direction kDirections[] = {
 const Direction* findDirection(std::string_view word) {
   for (const Direction& direction : kDirections) {
     if (equalsIgnoreCase(word, direction.word)) {
-      return &direction;
-    }
-  }
-  return nullptr;
-}
-
-const Direction* findDirection(std::uint8_t command1, std::uint8_t command2) {
-  for (const Direction& direction : kDirections) {
-    if (direction.command1 == command1 && direction.command2 == command2) {
       return &direction;
     }
   }
@@ -46,6 +37,15 @@ std::uint8_t frameChecksum(const CommandFrame& frame) {
     sum += frame[i];
   }
   return static_cast<std::uint8_t>(sum & 0xFF);
+}
+
+StopFrames stopFramesFor(const CommandFrame& movement) {
+  const std::uint8_t address = movement[1];
+  if (address == STOP_FRAME[1]) {
+    return {{STOP_FRAME}, 1};
+  }
+  const CommandFrame own = {0xFF, address, 0x00, 0x00, 0x00, 0x00, address};
+  return {{own, STOP_FRAME}, 2};
 }
 
 CommandFrame buildMoveFrame(const FrameInputs& in) {

@@ -18,6 +18,21 @@ using CommandFrame = std::array<std::uint8_t, kFrameSize>;
 /// Stops every movement of receiver 0x01.
 constexpr CommandFrame STOP_FRAME = {0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01};
 
+/// The frames that end a movement, in the order they are sent: a stop
+/// addressed to the receiver that moved (FF a 00 00 00 00 a: the checksum of
+/// an all-zero command is the address), then STOP_FRAME. A movement of
+/// receiver 0x01 ends with STOP_FRAME alone, so its wire stays as it was.
+struct StopFrames {
+  std::array<CommandFrame, 2> frames;
+  std::size_t count;
+
+  const CommandFrame* begin() const { return frames.data(); }
+  const CommandFrame* end() const { return frames.data() + count; }
+};
+
+/// The stop frames for a movement sent as `movement`.
+StopFrames stopFramesFor(const CommandFrame& movement);
+
 /// One row of the direction table: what a -dir word sets.
 struct Direction {
   std::string_view word;  // lowercase; matched without regard to case
@@ -27,7 +42,6 @@ struct Direction {
   bool panMove;
   bool tiltMove;
   std::string_view displayText;  // Italian, for the settings display
-  std::string_view action;       // English, for decoded frames
 
   /// Writes this row's command bytes, and its axes unless it keeps them.
   void applyTo(std::uint8_t& toCommand1, std::uint8_t& toCommand2, bool& toPanMove,
@@ -43,9 +57,6 @@ struct Direction {
 
 /// The direction row for `word` (ASCII case ignored, whole word), or nullptr.
 const Direction* findDirection(std::string_view word);
-
-/// The direction row whose command bytes these are, or nullptr.
-const Direction* findDirection(std::uint8_t command1, std::uint8_t command2);
 
 /// What buildMoveFrame needs from the settings of a run.
 struct FrameInputs {

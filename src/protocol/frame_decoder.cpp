@@ -8,6 +8,9 @@ namespace {
 
 constexpr std::uint8_t kSync = 0xFF;
 
+// Command 1 bits that move the lens: iris close, iris open, focus near.
+constexpr std::uint8_t kCommand1Motion = 0x07;
+
 std::string hexByte(std::uint8_t byte) {
   static const char kDigits[] = "0123456789ABCDEF";
   return {kDigits[byte >> 4], kDigits[byte & 0x0F]};
@@ -74,27 +77,55 @@ bool isStopCommand(const CommandFrame& frame) {
   return frame[2] == 0 && frame[3] == 0;
 }
 
+bool isExtendedCommand(const CommandFrame& frame) {
+  return (frame[3] & 0x01) != 0;
+}
+
+bool isMotion(const CommandFrame& frame) {
+  return !isExtendedCommand(frame) && ((frame[2] & kCommand1Motion) != 0 || frame[3] != 0);
+}
+
 std::string describeCommand(const CommandFrame& frame) {
   if (isStopCommand(frame)) {
     return "stop";
   }
-  const std::string pan = std::to_string(frame[4]);
-  const std::string tilt = std::to_string(frame[5]);
-  if (const Direction* direction = findDirection(frame[2], frame[3])) {
-    std::string text(direction->action);
-    if (direction->setsAxes) {
-      return text + ", speed " + (direction->panMove ? pan : tilt);
-    }
-    if (frame[4] != 0) {
-      text += ", pan speed " + pan;
-    }
-    if (frame[5] != 0) {
-      text += ", tilt speed " + tilt;
-    }
-    return text;
+  if (isExtendedCommand(frame)) {
+    return "extended command " + hexByte(frame[2]) + " " + hexByte(frame[3]) + ", data " +
+           hexByte(frame[4]) + " " + hexByte(frame[5]);
   }
-  return "command " + hexByte(frame[2]) + " " + hexByte(frame[3]) + ", pan speed " + pan +
-         ", tilt speed " + tilt;
+  const std::uint8_t command1 = frame[2];
+  const std::uint8_t command2 = frame[3];
+  const bool sense = (command1 & 0x80) != 0;
+  std::vector<std::string> parts;
+  const auto when = [&parts](bool set, std::string text) {
+    if (set) {
+      parts.push_back(std::move(text));
+    }
+  };
+  // Command 1: the sense bit says whether the scan and camera bits turn
+  // their feature on or off.
+  when((command1 & 0x10) != 0, sense ? "auto scan" : "manual scan");
+  when((command1 & 0x08) != 0, sense ? "camera on" : "camera off");
+  when((command1 & 0x04) != 0, "iris close");
+  when((command1 & 0x02) != 0, "iris open");
+  when((command1 & 0x01) != 0, "focus near");
+  // Command 2, bit 0 clear: focus, zoom, tilt (speed in data 2), pan
+  // (speed in data 1).
+  when((command2 & 0x80) != 0, "focus far");
+  when((command2 & 0x40) != 0, "zoom wide");
+  when((command2 & 0x20) != 0, "zoom tele");
+  when((command2 & 0x10) != 0, "tilt down, speed " + std::to_string(frame[5]));
+  when((command2 & 0x08) != 0, "tilt up, speed " + std::to_string(frame[5]));
+  when((command2 & 0x04) != 0, "pan left, speed " + std::to_string(frame[4]));
+  when((command2 & 0x02) != 0, "pan right, speed " + std::to_string(frame[4]));
+  if (parts.empty()) {
+    return "command " + hexByte(command1) + " " + hexByte(command2) + ", no action";
+  }
+  std::string text = parts[0];
+  for (std::size_t i = 1; i < parts.size(); ++i) {
+    text += ", " + parts[i];
+  }
+  return text;
 }
 
 std::string hexBytes(const std::vector<std::uint8_t>& bytes) {

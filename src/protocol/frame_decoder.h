@@ -39,7 +39,16 @@ class FrameDecoder {
 /// True when the frame stops every movement (both command bytes zero).
 bool isStopCommand(const CommandFrame& frame);
 
-/// The frame's command in plain words: "pan right, speed 63", "stop".
+/// True for an extended command (command 2 odd: presets, auxiliaries and
+/// the like), which leaves the receiver's movement as it was.
+bool isExtendedCommand(const CommandFrame& frame);
+
+/// True when a standard command sets a movement of the head or lens (pan,
+/// tilt, zoom, focus, iris), which lasts until the next standard command.
+bool isMotion(const CommandFrame& frame);
+
+/// The command as a standard Pelco D receiver reads its bits, in plain
+/// words: "pan right, speed 63", "camera off, focus near", "stop".
 std::string describeCommand(const CommandFrame& frame);
 
 /// Bytes as upper-case hexadecimal pairs separated by spaces.

@@ -8,4 +8,8 @@ bool setCustomSpeed(int /*fd*/, std::uint32_t /*baud*/) {
   return false;
 }
 
+bool readCustomSpeed(int /*fd*/, std::uint32_t& /*baud*/) {
+  return false;
+}
+
 }  // namespace ptmove

@@ -1,18 +1,37 @@
 // A serial port opened for one movement: exclusive use, line settings for a
-// pan-tilt receiver, whole writes. Implemented once per platform.
+// pan-tilt receiver, writes and a drain that never take longer than the
+// line needs. Implemented once per platform (serial_port_posix.cpp,
+// serial_port_win32.cpp).
 #ifndef PTMOVE_SERIAL_SERIAL_PORT_H_
 #define PTMOVE_SERIAL_SERIAL_PORT_H_
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 namespace ptmove {
 
-/// The name the system knows port COM<portNumber> by, or "" when no such
-/// port can exist.
-std::string portDeviceName(std::int32_t portNumber);
+class InterruptibleWait;
+
+#ifdef _WIN32
+using NativePortHandle = void*;  // a HANDLE
+#else
+using NativePortHandle = int;  // a file descriptor
+#endif
+
+/// Where port COM<portNumber> is on this system, and why there.
+struct PortDevice {
+  std::string path;    // "" when no such port can exist
+  std::string origin;  // POSIX: "PTMOVE_COM3", or "the default for COM3"
+};
+
+PortDevice portDevice(std::int32_t portNumber);
+
+/// The longest a write of `bytes` may take at `bitsPerSecond` (0 when
+/// unknown: the slowest standard speed is assumed): two seconds for a line
+/// that pauses, plus the bytes' time on the wire at 10 bits a byte.
+std::chrono::milliseconds writeLimit(std::size_t bytes, std::int32_t bitsPerSecond);
 
 /// Owns an open port; the destructor closes it.
 class SerialPort {
@@ -23,60 +42,57 @@ class SerialPort {
   SerialPort& operator=(const SerialPort&) = delete;
 
   /// Opens COM<portNumber> for reading and writing, for this process alone.
-  /// False when the port does not exist, cannot be accessed or is in use.
+  /// False when the port does not exist, cannot be accessed or is in use; a
+  /// port in use is let go at once, its owner's line untouched.
   bool open(std::int32_t portNumber);
 
+  /// Takes over a port that is already open (the Windows stop guard's
+  /// inherited handle).
+  void adopt(NativePortHandle handle);
+
   /// Read timeouts: 1 ms between bytes, 100 ms per byte plus 1000 ms in
-  /// all. Writes never time out. False when they cannot be applied.
+  /// all. Writes have no timeout of the device's own. False when they
+  /// cannot be applied.
   bool applyTimeouts();
 
   /// Raw 8 data bits, no parity, one stop bit at `baudRate`, no flow control,
   /// DTR and RTS raised. False when the line cannot be set up as asked.
   bool applyLineSettings(std::int32_t baudRate);
 
-  /// Writes all of `data`, retrying partial writes. Returns the count of
-  /// bytes written, less than `size` only when writing failed.
-  std::size_t write(const std::uint8_t* data, std::size_t size);
+  /// Writes all of `data` within writeLimit(size). When `interrupts` is
+  /// given, an interrupt also ends a write that is waiting for the line.
+  /// Returns the count of bytes written: less than `size` only on failure.
+  std::size_t write(const std::uint8_t* data, std::size_t size,
+                    const InterruptibleWait* interrupts = nullptr);
 
-  /// Waits until everything written has left the port, a few seconds at
-  /// most, then closes it. Output that cannot leave (a stuck or vanished
+  /// Waits until everything written has left the port, within the write
+  /// limit of all bytes written. False when output was still waiting then.
+  bool drain();
+
+  /// Closes the port. Output that has not left by now (a stuck or vanished
   /// line) is discarded, so closing never hangs.
   void close();
 
+  bool isOpen() const;
+  NativePortHandle nativeHandle() const;
+
+  /// Why the last call that failed did: a sentence for the user, naming the
+  /// port and, where it helps, what to do.
+  const std::string& error() const { return error_; }
+
  private:
+  std::string name_;                // "COM3 (/dev/ttyS2, ...)", for messages
+  std::int32_t bitsPerSecond_ = 0;  // as set by applyLineSettings, or 0
+  std::size_t bytesWritten_ = 0;
+  std::string error_;
 #ifdef _WIN32
   void* handle_ = nullptr;
   void* claim_ = nullptr;  // named mutex that marks the port as taken
+  bool unsent_ = false;    // the last drain ran out of time
 #else
   int fd_ = -1;
   bool exclusive_ = false;  // this process set the terminal's exclusive mode
 #endif
-};
-
-/// The wait between the movement frame and the stop frame. While one
-/// exists, an interrupt (Ctrl+C, Ctrl+Break, closing the console; SIGINT,
-/// SIGTERM or SIGHUP) no longer ends the program but the wait, so that the
-/// stop frame still goes out. Interrupts that were ignored stay ignored.
-class InterruptibleWait {
- public:
-  InterruptibleWait();
-  ~InterruptibleWait();
-  InterruptibleWait(const InterruptibleWait&) = delete;
-  InterruptibleWait& operator=(const InterruptibleWait&) = delete;
-
-  /// Blocks for `milliseconds`, however long, or until an interrupt.
-  /// Returns false when interrupted.
-  bool wait(std::uint64_t milliseconds);
-
-  bool interrupted() const;
-
-  /// After an interrupt, ends the process as that interrupt would have
-  /// (a shell sees 130 for SIGINT, 143 for SIGTERM). Returns otherwise.
-  void endProcessIfInterrupted();
-
- private:
-  struct Saved;  // what the platform had in place before the wait
-  std::unique_ptr<Saved> saved_;
 };
 
 }  // namespace ptmove

@@ -1,49 +1,40 @@
 // POSIX serial ports: COM<n> is the device named by PTMOVE_COM<n>, or
 // /dev/ttyS<n-1>. Exclusive use is an flock on the device plus the
-// terminal's exclusive mode, as other serial programs expect.
+// terminal's exclusive mode, as other serial programs expect. The device
+// stays non-blocking once open, so that every write can be bounded in time.
 
 #include <errno.h>
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
+#include <grp.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "serial/custom_speed.h"
+#include "serial/interruptible_wait.h"
 #include "serial/serial_port.h"
+#include "serial/system_message.h"
+
+#ifdef __linux__
+#include <sys/sysmacros.h>
+#endif
 
 namespace ptmove {
 
 namespace {
 
-// The interrupt that cut the wait short, or 0: set by the signal handler.
-volatile std::sig_atomic_t interruptSignal = 0;
-
-extern "C" void onInterrupt(int signal) {
-  interruptSignal = signal;
-}
-
-// Our handler is in place for `signal`: it was not ignored before the wait.
-bool handled(int signal) {
-  struct sigaction current {};
-  return sigaction(signal, nullptr, &current) == 0 && current.sa_handler == onInterrupt;
-}
-
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
-
-// How long closing waits for written bytes to leave: 14 bytes take 2.8 s
-// at 50 bit/s, the slowest standard speed.
-constexpr std::chrono::milliseconds kDrainLimit{3000};
+using Clock = std::chrono::steady_clock;
 
 struct SpeedName {
   std::int32_t baud;
@@ -111,6 +102,29 @@ const SpeedName* findSpeed(std::int32_t baud) {
   return nullptr;
 }
 
+// The line's output speed in bits per second, or 0 when it cannot be told.
+std::int32_t currentSpeed(int fd) {
+  std::uint32_t custom = 0;
+  if (readCustomSpeed(fd, custom)) {
+    return static_cast<std::int32_t>(custom);
+  }
+  termios t{};
+  if (tcgetattr(fd, &t) == 0) {
+    for (const SpeedName& speed : kSpeeds) {
+      if (speed.code == cfgetospeed(&t)) {
+        return speed.baud;
+      }
+    }
+  }
+  return 0;
+}
+
+std::string seconds(std::chrono::milliseconds duration) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(duration.count()) / 1000.0);
+  return text;
+}
+
 // Raw 8N1 without flow control on top of `t`. The speed bits and the read
 // timeouts stay as they are: the speed is set on its own.
 void makeRawEightNOne(termios& t) {
@@ -127,42 +141,34 @@ void makeRawEightNOne(termios& t) {
   t.c_cflag = (t.c_cflag & ~cleared) | CS8 | CREAD | CLOCAL | HUPCL;
 }
 
-bool isRawEightNOne(const termios& t) {
-  constexpr tcflag_t kLineBits = CSIZE | PARENB | CSTOPB
+// The first line setting that does not hold in `t`, or nullptr.
+const char* settingNotHeld(const termios& t) {
+  if ((t.c_cflag & CSIZE) != CS8) {
+    return "8 data bits";
+  }
+  if ((t.c_cflag & PARENB) != 0) {
+    return "no parity";
+  }
+  if ((t.c_cflag & CSTOPB) != 0) {
+    return "one stop bit";
+  }
 #ifdef CRTSCTS
-                                 | CRTSCTS
+  if ((t.c_cflag & CRTSCTS) != 0) {
+    return "no hardware flow control";
+  }
 #endif
-      ;
-  return (t.c_cflag & kLineBits) == CS8 && (t.c_oflag & OPOST) == 0 &&
-         (t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | ISTRIP)) == 0 &&
-         (t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) == 0;
+  if ((t.c_iflag & (IXON | IXOFF)) != 0) {
+    return "no software flow control";
+  }
+  if ((t.c_oflag & OPOST) != 0 || (t.c_iflag & (ICRNL | INLCR | ISTRIP)) != 0 ||
+      (t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) != 0) {
+    return "raw bytes (no processing of line ends)";
+  }
+  return nullptr;
 }
 
-// Sets the line to raw 8N1 at `baud`. The rest of the settings are applied
-// even when the speed is refused, so the frames still leave unaltered.
-bool setLine(int fd, std::int32_t baud) {
-  termios t{};
-  if (tcgetattr(fd, &t) != 0) {
-    return false;
-  }
-  makeRawEightNOne(t);
-  const SpeedName* speed = findSpeed(baud);
-  if (speed != nullptr) {
-    cfsetispeed(&t, speed->code);
-    cfsetospeed(&t, speed->code);
-  }
-  if (tcsetattr(fd, TCSANOW, &t) != 0) {
-    return false;
-  }
-  // tcsetattr succeeds when any part was applied: read back what holds.
-  termios now{};
-  if (tcgetattr(fd, &now) != 0 || !isRawEightNOne(now)) {
-    return false;
-  }
-  if (speed != nullptr) {
-    return cfgetospeed(&now) == speed->code && cfgetispeed(&now) == speed->code;
-  }
-  return baud > 0 && setCustomSpeed(fd, static_cast<std::uint32_t>(baud));
+std::string notATerminal(int error) {
+  return error == ENOTTY || error == EINVAL ? "it is not a serial port" : systemMessage(error);
 }
 
 // Lets the line ignore the modem's carrier, so nothing waits for it.
@@ -184,48 +190,115 @@ bool heldExclusivelyByOthers(int fd) {
 #endif
 }
 
-// Waits until the terminal's output queue is empty, for at most `limit`,
-// then lets tcdrain wait out the hardware. Output that does not move in
-// time is discarded, so that neither this nor closing can hang.
-void drainWithin(int fd, std::chrono::milliseconds limit) {
-#ifdef TIOCOUTQ
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    int queued = 0;
-    if (ioctl(fd, TIOCOUTQ, &queued) != 0) {
-      return;  // not a terminal, or it has vanished
+// The program holding an flock on `path`, as "ptmove, process 1234", from
+// the kernel's table of locks where the system has one; "" otherwise.
+std::string lockHolder(const std::string& path) {
+#ifdef __linux__
+  struct stat device {};
+  std::ifstream locks("/proc/locks");
+  if (stat(path.c_str(), &device) != 0 || !locks) {
+    return "";
+  }
+  // "1: FLOCK  ADVISORY  WRITE 1234 00:05:87 0 EOF": the holder's process,
+  // then the file system's device (hexadecimal) and the file's inode.
+  for (std::string line; std::getline(locks, line);) {
+    std::istringstream fields(line);
+    std::string id, kind, mode, access, pid, file;
+    if (!(fields >> id >> kind >> mode >> access >> pid >> file) || kind != "FLOCK") {
+      continue;
     }
-    if (queued <= 0) {
-      break;
+    unsigned major = 0, minor = 0;
+    unsigned long long inode = 0;
+    if (std::sscanf(file.c_str(), "%x:%x:%llu", &major, &minor, &inode) != 3 ||
+        major != major(device.st_dev) || minor != minor(device.st_dev) ||
+        inode != static_cast<unsigned long long>(device.st_ino)) {
+      continue;
     }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      tcflush(fd, TCOFLUSH);
-      return;
+    std::string name;
+    std::ifstream comm("/proc/" + pid + "/comm");
+    if (std::getline(comm, name) && !name.empty()) {
+      return name + ", process " + pid;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return "process " + pid;
   }
 #else
-  (void)limit;
+  (void)path;
 #endif
-  while (tcdrain(fd) != 0 && errno == EINTR) {
+  return "";
+}
+
+// What to do about a device that could not be opened for `error`.
+std::string openHint(int error, const std::string& path, std::int32_t portNumber) {
+  const std::string variable = "PTMOVE_COM" + std::to_string(portNumber);
+  switch (error) {
+    case EACCES:
+    case EPERM: {
+      struct stat device {};
+      if (stat(path.c_str(), &device) == 0 && (device.st_mode & S_IRWXG) != 0) {
+        if (const group* owner = getgrgid(device.st_gid)) {
+          return std::string("; the device belongs to group ") + owner->gr_name +
+                 ": join it with 'sudo usermod -aG " + owner->gr_name +
+                 " $USER', then log in again";
+        }
+      }
+      return "; only its owner may use it: a udev rule can give it to group dialout";
+    }
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+      return "; set " + variable + " to the port's device, e.g. " + variable +
+             "=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0 "
+             "(ls /dev/serial/by-id lists the adapters plugged in)";
+    default:
+      return "";
   }
+}
+
+std::string inUse(const std::string& holder) {
+  return "in use by another program" + (holder.empty() ? "" : " (" + holder + ")");
+}
+
+// Waits until `fd` can take more output, a signal of `catchMask` comes, or
+// `left` has passed; the caller's next try tells which. False when no time
+// was left to wait.
+bool waitForRoom(int fd, Clock::duration left, const sigset_t* catchMask) {
+  const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+  if (nanos <= 0) {
+    return false;
+  }
+  timespec timeout{};
+  timeout.tv_sec = static_cast<time_t>(nanos / 1'000'000'000);
+  timeout.tv_nsec = static_cast<long>(nanos % 1'000'000'000);
+  pollfd watch = {fd, POLLOUT, 0};
+  ppoll(&watch, 1, &timeout, catchMask);
+  return true;
+}
+
+// Bytes written but not yet sent by the device, or 0 when it cannot tell.
+int queuedOutput(int fd) {
+  int queued = 0;
+#ifdef TIOCOUTQ
+  if (ioctl(fd, TIOCOUTQ, &queued) != 0) {
+    return 0;  // not a terminal, or it has vanished
+  }
+#else
+  (void)fd;
+#endif
+  return queued;
 }
 
 }  // namespace
 
-struct InterruptibleWait::Saved {
-  struct sigaction previous[std::size(kInterrupts)];
-};
-
-std::string portDeviceName(std::int32_t portNumber) {
+PortDevice portDevice(std::int32_t portNumber) {
   if (portNumber < 1) {
-    return "";
+    return {"", ""};
   }
   const std::string variable = "PTMOVE_COM" + std::to_string(portNumber);
   if (const char* configured = std::getenv(variable.c_str())) {
-    return configured;
+    return {configured, variable};
   }
-  return "/dev/ttyS" + std::to_string(portNumber - 1);
+  return {"/dev/ttyS" + std::to_string(portNumber - 1),
+          "the default for COM" + std::to_string(portNumber)};
 }
 
 SerialPort::~SerialPort() {
@@ -234,42 +307,107 @@ SerialPort::~SerialPort() {
 
 bool SerialPort::open(std::int32_t portNumber) {
   close();
-  const std::string path = portDeviceName(portNumber);
-  if (path.empty()) {
+  error_.clear();
+  const std::string com = "COM" + std::to_string(portNumber);
+  const PortDevice device = portDevice(portNumber);
+  if (portNumber < 1) {
+    error_ = "cannot open " + com + ": there is no such port (ports are numbered from 1)";
     return false;
   }
-  // Non-blocking, so that opening does not wait for a modem's carrier.
-  fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd_ < 0) {
+  if (device.path.empty()) {
+    error_ = "cannot open " + com + ": " + device.origin + " is set but empty; set it to the " +
+             "port's device, e.g. " + device.origin + "=/dev/ttyUSB0";
     return false;
   }
-  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0 || heldExclusivelyByOthers(fd_)) {
-    close();
+  name_ = com + " (" + device.path + (device.origin.rfind("PTMOVE_", 0) == 0 ? ", from " : ", ") +
+          device.origin + ")";
+  // Non-blocking, so that opening does not wait for a modem's carrier, and
+  // no write can wait longer than we let it.
+  const int fd = ::open(device.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    error_ = "cannot open " + name_ + ": " +
+             (error == EBUSY ? inUse(lockHolder(device.path))
+                             : systemMessage(error) + openHint(error, device.path, portNumber));
     return false;
   }
+  // Another program's port is let go at once: a plain close, with no
+  // drain, flush or settings that would touch the owner's line.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(fd);
+    error_ = "cannot open " + name_ + ": " +
+             (error == EWOULDBLOCK ? inUse(lockHolder(device.path)) : systemMessage(error));
+    return false;
+  }
+  if (heldExclusivelyByOthers(fd)) {
+    ::close(fd);
+    error_ = "cannot open " + name_ + ": " + inUse("") + ", which holds it in exclusive mode";
+    return false;
+  }
+  fd_ = fd;
   exclusive_ = ioctl(fd_, TIOCEXCL) == 0;
   ignoreCarrier(fd_);
-  const int flags = fcntl(fd_, F_GETFL);
-  if (flags == -1 || fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) == -1) {
-    close();
-    return false;
-  }
   return true;
+}
+
+void SerialPort::adopt(NativePortHandle handle) {
+  close();
+  fd_ = handle;
+  name_ = "the port";
+  bitsPerSecond_ = currentSpeed(fd_);
 }
 
 bool SerialPort::applyTimeouts() {
   termios t{};
   if (tcgetattr(fd_, &t) != 0) {
+    error_ = "cannot set the timeouts of " + name_ + ": " + notATerminal(errno);
     return false;
   }
   // We never read; a read would return after 1 s without data.
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 10;
-  return tcsetattr(fd_, TCSANOW, &t) == 0;
+  if (tcsetattr(fd_, TCSANOW, &t) != 0) {
+    error_ = "cannot set the timeouts of " + name_ + ": " + systemMessage(errno);
+    return false;
+  }
+  return true;
 }
 
 bool SerialPort::applyLineSettings(std::int32_t baudRate) {
-  const bool lineSet = setLine(fd_, baudRate);
+  const std::string line = name_ + " at " + std::to_string(baudRate) + " bit/s, raw 8N1";
+  termios t{};
+  bool lineSet = false;
+  if (tcgetattr(fd_, &t) != 0) {
+    error_ = "cannot set the line of " + line + ": " + notATerminal(errno);
+  } else {
+    // The rest of the settings are applied even when the speed is refused,
+    // so the frames still leave unaltered.
+    makeRawEightNOne(t);
+    const SpeedName* speed = findSpeed(baudRate);
+    if (speed != nullptr) {
+      cfsetispeed(&t, speed->code);
+      cfsetospeed(&t, speed->code);
+    }
+    termios now{};
+    if (tcsetattr(fd_, TCSANOW, &t) != 0) {
+      error_ = "cannot set the line of " + line + ": " + systemMessage(errno);
+    } else if (tcgetattr(fd_, &now) != 0 || settingNotHeld(now) != nullptr) {
+      // tcsetattr succeeds when any part was applied: read back what holds.
+      const char* setting = settingNotHeld(now);
+      error_ = "the driver of " + name_ + " did not keep " + (setting ? setting : "the line");
+    } else if (baudRate <= 0) {
+      error_ = std::to_string(baudRate) + " bit/s is not a line speed; " + name_ +
+               " stays at its speed of " + std::to_string(currentSpeed(fd_)) + " bit/s, raw 8N1";
+    } else if (speed != nullptr
+                   ? cfgetospeed(&now) == speed->code && cfgetispeed(&now) == speed->code
+                   : setCustomSpeed(fd_, static_cast<std::uint32_t>(baudRate))) {
+      lineSet = true;
+    } else {
+      error_ = "the driver of " + name_ + " refused " + std::to_string(baudRate) + " bit/s";
+    }
+  }
+  bitsPerSecond_ = lineSet ? baudRate : currentSpeed(fd_);
   // Raise DTR and RTS where the device has modem lines; a pseudo-terminal
   // or a USB adapter without them simply refuses.
   int lines = TIOCM_DTR | TIOCM_RTS;
@@ -277,26 +415,63 @@ bool SerialPort::applyLineSettings(std::int32_t baudRate) {
   return lineSet;
 }
 
-std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size) {
+std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
+                              const InterruptibleWait* interrupts) {
+  const std::chrono::milliseconds limit = writeLimit(size, bitsPerSecond_);
+  const Clock::time_point deadline = Clock::now() + limit;
+  const sigset_t* catchMask = interrupts != nullptr ? interrupts->catchMask() : nullptr;
   std::size_t written = 0;
+  std::string failure;
   while (written < size) {
     const ssize_t n = ::write(fd_, data + written, size - written);
     if (n > 0) {
       written += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
       continue;
-    } else {
+    }
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      failure = systemMessage(errno);
+      break;
+    }
+    if (interrupts != nullptr && interrupts->interrupted()) {
+      failure = "cut short by " + interrupts->interruptName();
+      break;
+    }
+    if (!waitForRoom(fd_, deadline - Clock::now(), catchMask)) {
+      failure = "the line took nothing more for " + seconds(limit);
       break;
     }
   }
+  bytesWritten_ += written;
+  if (written < size) {
+    error_ = std::to_string(written) + " of " + std::to_string(size) + " bytes written to " +
+             name_ + ": " + failure;
+  }
   return written;
+}
+
+bool SerialPort::drain() {
+  const std::chrono::milliseconds limit = writeLimit(bytesWritten_, bitsPerSecond_);
+  const Clock::time_point deadline = Clock::now() + limit;
+  while (queuedOutput(fd_) > 0) {
+    if (Clock::now() >= deadline) {
+      error_ = name_ + " did not send its output within " + seconds(limit);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  // What is left is in the hardware's own buffer: let tcdrain wait it out.
+  while (tcdrain(fd_) != 0 && errno == EINTR) {
+  }
+  return true;
 }
 
 void SerialPort::close() {
   if (fd_ < 0) {
     return;
   }
-  drainWithin(fd_, kDrainLimit);
+  if (queuedOutput(fd_) > 0) {
+    tcflush(fd_, TCOFLUSH);  // what did not leave by now never will
+  }
   if (exclusive_) {
     ioctl(fd_, TIOCNXCL);  // the terminal may outlive us (a pty's master)
     exclusive_ = false;
@@ -305,85 +480,12 @@ void SerialPort::close() {
   fd_ = -1;
 }
 
-InterruptibleWait::InterruptibleWait() : saved_(std::make_unique<Saved>()) {
-  interruptSignal = 0;
-  for (std::size_t i = 0; i < std::size(kInterrupts); ++i) {
-    struct sigaction current {};
-    sigaction(kInterrupts[i], nullptr, &current);
-    saved_->previous[i] = current;
-    if (current.sa_handler == SIG_IGN) {
-      continue;  // started ignoring it (nohup, a background job): keep it so
-    }
-    struct sigaction catcher {};
-    catcher.sa_handler = onInterrupt;
-    sigemptyset(&catcher.sa_mask);
-    catcher.sa_flags = 0;  // no SA_RESTART: a blocked call returns early
-    sigaction(kInterrupts[i], &catcher, nullptr);
-  }
+bool SerialPort::isOpen() const {
+  return fd_ >= 0;
 }
 
-InterruptibleWait::~InterruptibleWait() {
-  for (std::size_t i = 0; i < std::size(kInterrupts); ++i) {
-    sigaction(kInterrupts[i], &saved_->previous[i], nullptr);
-  }
-}
-
-bool InterruptibleWait::wait(std::uint64_t milliseconds) {
-  using Clock = std::chrono::steady_clock;
-  // The interrupts are blocked and taken with sigtimedwait, so one that
-  // arrives just before the wait begins cannot be missed; one that came
-  // earlier still went through the handler. sigtimedwait also keeps to the
-  // timer's usual slack, where select-style waits add 0.1 % of the time.
-  sigset_t interrupts;
-  sigemptyset(&interrupts);
-  for (int signal : kInterrupts) {
-    sigaddset(&interrupts, signal);
-  }
-  sigset_t outside;
-  pthread_sigmask(SIG_BLOCK, &interrupts, &outside);
-  const Clock::time_point start = Clock::now();
-  while (interruptSignal == 0) {
-    const auto elapsed =
-        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-    const std::uint64_t elapsedMicros = static_cast<std::uint64_t>(elapsed);
-    if (elapsedMicros / 1000 >= milliseconds) {
-      break;
-    }
-    // Microseconds left, in steps of an hour at most so nothing overflows.
-    const std::uint64_t left = std::min<std::uint64_t>(
-        (milliseconds - elapsedMicros / 1000) * 1000 - elapsedMicros % 1000, 3'600'000'000ull);
-    timespec step{};
-    step.tv_sec = static_cast<time_t>(left / 1'000'000);
-    step.tv_nsec = static_cast<long>(left % 1'000'000) * 1000;
-    const int signal = sigtimedwait(&interrupts, nullptr, &step);
-    if (signal > 0 && handled(signal)) {
-      interruptSignal = signal;
-    }
-  }
-  pthread_sigmask(SIG_SETMASK, &outside, nullptr);
-  return interruptSignal == 0;
-}
-
-bool InterruptibleWait::interrupted() const {
-  return interruptSignal != 0;
-}
-
-void InterruptibleWait::endProcessIfInterrupted() {
-  const int signal = interruptSignal;
-  if (signal == 0) {
-    return;
-  }
-  std::fflush(nullptr);
-  struct sigaction defaults {};
-  defaults.sa_handler = SIG_DFL;
-  sigemptyset(&defaults.sa_mask);
-  sigaction(signal, &defaults, nullptr);
-  sigset_t only;
-  sigemptyset(&only);
-  sigaddset(&only, signal);
-  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-  raise(signal);
-  _exit(128 + signal);  // not reached: the default action ends the process
+NativePortHandle SerialPort::nativeHandle() const {
+  return fd_;
 }
 
 }  // namespace ptmove

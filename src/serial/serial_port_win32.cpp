@@ -1,18 +1,21 @@
 // Windows serial ports through the communications functions. COM1 to COM9
 // open by their plain names; COM10 and above need the device namespace.
+// The port is synchronous and has no write timeout of its own, so a helper
+// thread bounds every write and drain by cancelling it.
 
 // windows.h comes first: the other Windows headers depend on it.
 #include <windows.h>
 
 #include <oleauto.h>
-#include <timeapi.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
 
+#include "serial/interruptible_wait.h"
 #include "serial/serial_port.h"
+#include "serial/system_message.h"
 
 namespace ptmove {
 
@@ -47,22 +50,19 @@ DCB lineSettings(DWORD baudRate) {
   return dcb;
 }
 
-// Raises the system timer to 1 ms while a wait is in progress, so that a
-// wait ends on time rather than on the next 15.6 ms tick.
-class FineTimer {
- public:
-  FineTimer() : raised_(timeBeginPeriod(1) == TIMERR_NOERROR) {}
-  ~FineTimer() {
-    if (raised_) {
-      timeEndPeriod(1);
-    }
-  }
-  FineTimer(const FineTimer&) = delete;
-  FineTimer& operator=(const FineTimer&) = delete;
+// The port's speed now, or 0 when it cannot be told.
+std::int32_t currentSpeed(HANDLE port) {
+  DCB current;
+  ZeroMemory(&current, sizeof current);
+  current.DCBlength = sizeof current;
+  return GetCommState(port, &current) ? static_cast<std::int32_t>(current.BaudRate) : 0;
+}
 
- private:
-  bool raised_;
-};
+std::string seconds(std::chrono::milliseconds duration) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(duration.count()) / 1000.0);
+  return text;
+}
 
 // Claims COM<portNumber> for this process through a named mutex. Windows'
 // own serial driver refuses a second open, but other drivers and emulators
@@ -81,41 +81,103 @@ HANDLE claimPort(std::int32_t portNumber) {
   return claim;
 }
 
-// What the console control handler saw: the one state it shares with the
-// waiting thread.
-struct InterruptState {
-  volatile LONG controlType = 0;  // the control event + 1, or 0
-  HANDLE wake = nullptr;          // set by the handler to end the wait
-};
-InterruptState interrupt;
-
-BOOL WINAPI onConsoleControl(DWORD type) {
-  switch (type) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-      InterlockedExchange(&interrupt.controlType, static_cast<LONG>(type) + 1);
-      if (interrupt.wake != nullptr) {
-        SetEvent(interrupt.wake);
-      }
-      if (type >= CTRL_CLOSE_EVENT) {
-        // Windows ends the process once this returns: leave the main thread
-        // time to send the stop frame and exit by itself.
-        Sleep(5000);
-      }
-      return TRUE;
+std::string openHint(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return "; Device Manager lists the ports there are, under Ports (COM & LPT)";
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return "; the port is in use by another program";
     default:
-      return FALSE;
+      return "";
   }
 }
 
+// Cuts a synchronous call of the calling thread short at a deadline, or
+// when `interruptEvent` is set, by cancelling its I/O from a helper thread.
+// CancelSynchronousIo needs the call to have started, so the helper keeps
+// cancelling until the call has returned. A driver that ignores cancelling
+// cannot hold the program either: after two more seconds the process ends,
+// and its stop guard takes over.
+class IoDeadline {
+ public:
+  IoDeadline(std::chrono::milliseconds limit, HANDLE interruptEvent)
+      : limit_(static_cast<DWORD>(limit.count())), interrupt_(interruptEvent) {
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &caller_,
+                    THREAD_TERMINATE, FALSE, 0);
+    returned_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (caller_ != nullptr && returned_ != nullptr) {
+      helper_ = CreateThread(nullptr, 64 * 1024, watch, this, 0, nullptr);
+    }
+  }
+
+  ~IoDeadline() {
+    if (returned_ != nullptr) {
+      SetEvent(returned_);
+    }
+    if (helper_ != nullptr) {
+      WaitForSingleObject(helper_, INFINITE);
+      CloseHandle(helper_);
+    }
+    if (returned_ != nullptr) {
+      CloseHandle(returned_);
+    }
+    if (caller_ != nullptr) {
+      CloseHandle(caller_);
+    }
+  }
+
+  IoDeadline(const IoDeadline&) = delete;
+  IoDeadline& operator=(const IoDeadline&) = delete;
+
+  /// The call was cut short: by the interrupt, or else by the deadline.
+  bool cut() const { return cut_ != 0; }
+  bool byInterrupt() const {
+    return interrupt_ != nullptr && WaitForSingleObject(interrupt_, 0) == WAIT_OBJECT_0;
+  }
+
+ private:
+  static DWORD WINAPI watch(void* self) {
+    static_cast<IoDeadline*>(self)->watch();
+    return 0;
+  }
+
+  void watch() {
+    HANDLE events[2] = {returned_, interrupt_};
+    const DWORD count = interrupt_ != nullptr ? 2 : 1;
+    if (WaitForMultipleObjects(count, events, FALSE, limit_) == WAIT_OBJECT_0) {
+      return;  // the call returned in time
+    }
+    InterlockedExchange(&cut_, 1);
+    for (int tries = 0; tries < 200; ++tries) {
+      CancelSynchronousIo(caller_);
+      if (WaitForSingleObject(returned_, 10) == WAIT_OBJECT_0) {
+        return;
+      }
+    }
+    std::fputs("WriteFile failed\n", stdout);
+    std::fputs(
+        "ptmove: the port's driver cannot cancel a write that the line does not take: "
+        "ending the program\n",
+        stderr);
+    std::fflush(nullptr);
+    TerminateProcess(GetCurrentProcess(), byInterrupt() ? STATUS_CONTROL_C_EXIT : 0);
+  }
+
+  DWORD limit_;
+  HANDLE interrupt_;
+  HANDLE caller_ = nullptr;
+  HANDLE returned_ = nullptr;
+  HANDLE helper_ = nullptr;
+  volatile LONG cut_ = 0;
+};
+
 }  // namespace
 
-std::string portDeviceName(std::int32_t portNumber) {
+PortDevice portDevice(std::int32_t portNumber) {
   const std::string name = "COM" + std::to_string(portNumber);
-  return portNumber >= 10 ? "\\\\.\\" + name : name;
+  return {portNumber >= 10 ? "\\\\.\\" + name : name, ""};
 }
 
 SerialPort::~SerialPort() {
@@ -124,15 +186,19 @@ SerialPort::~SerialPort() {
 
 bool SerialPort::open(std::int32_t portNumber) {
   close();
+  error_.clear();
+  name_ = "COM" + std::to_string(portNumber);
   claim_ = claimPort(portNumber);
   if (claim_ == nullptr) {
+    error_ = "cannot open " + name_ + ": in use by another run of ptmove";
     return false;
   }
   HANDLE handle = INVALID_HANDLE_VALUE;
   {
-    const WideName name = widen(portDeviceName(portNumber));
+    const WideName name = widen(portDevice(portNumber).path);
     if (!name) {
       close();
+      error_ = "cannot open " + name_ + ": " + systemMessage(ERROR_OUTOFMEMORY);
       return false;
     }
     // Share mode 0: nobody else may have the port while we do.
@@ -140,11 +206,20 @@ bool SerialPort::open(std::int32_t portNumber) {
                          nullptr);
   }
   if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
     close();
+    error_ = "cannot open " + name_ + ": " + systemMessage(error) + openHint(error);
     return false;
   }
   handle_ = handle;
   return true;
+}
+
+void SerialPort::adopt(NativePortHandle handle) {
+  close();
+  handle_ = handle;
+  name_ = "the port";
+  bitsPerSecond_ = currentSpeed(handle_);
 }
 
 bool SerialPort::applyTimeouts() {
@@ -154,42 +229,83 @@ bool SerialPort::applyTimeouts() {
   timeouts.ReadTotalTimeoutConstant = 1000;
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = 0;
-  return SetCommTimeouts(handle_, &timeouts) != FALSE;
+  if (!SetCommTimeouts(handle_, &timeouts)) {
+    error_ = "cannot set the timeouts of " + name_ + ": " + systemMessage(GetLastError());
+    return false;
+  }
+  return true;
 }
 
 bool SerialPort::applyLineSettings(std::int32_t baudRate) {
   if (baudRate > 0) {
     DCB dcb = lineSettings(static_cast<DWORD>(baudRate));
-    return SetCommState(handle_, &dcb) != FALSE;
+    if (SetCommState(handle_, &dcb)) {
+      bitsPerSecond_ = baudRate;
+      return true;
+    }
+    error_ = "the driver of " + name_ + " refused " + std::to_string(baudRate) +
+             " bit/s, 8N1: " + systemMessage(GetLastError());
+    bitsPerSecond_ = currentSpeed(handle_);
+    return false;
   }
   // No such speed. Set up the rest of the line at the speed it has, so the
   // frames still leave as binary 8N1, and report the failure.
-  DCB current;
-  ZeroMemory(&current, sizeof current);
-  current.DCBlength = sizeof current;
-  if (GetCommState(handle_, &current)) {
-    DCB dcb = lineSettings(current.BaudRate);
+  bitsPerSecond_ = currentSpeed(handle_);
+  if (bitsPerSecond_ > 0) {
+    DCB dcb = lineSettings(static_cast<DWORD>(bitsPerSecond_));
     SetCommState(handle_, &dcb);
   }
+  error_ = std::to_string(baudRate) + " bit/s is not a line speed; " + name_ +
+           " stays at its speed of " + std::to_string(bitsPerSecond_) + " bit/s";
   return false;
 }
 
-std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size) {
+std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
+                              const InterruptibleWait* interrupts) {
+  const std::chrono::milliseconds limit = writeLimit(size, bitsPerSecond_);
+  const IoDeadline deadline(limit, interrupts != nullptr ? interrupts->interruptEvent() : nullptr);
   std::size_t written = 0;
+  DWORD error = ERROR_SUCCESS;
   while (written < size) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - written, 0x7FFFFFFF));
     DWORD count = 0;
-    if (!WriteFile(handle_, data + written, chunk, &count, nullptr) || count == 0) {
+    const BOOL ok = WriteFile(handle_, data + written, chunk, &count, nullptr);
+    written += count;
+    if (!ok || count == 0) {
+      error = ok ? ERROR_WRITE_FAULT : GetLastError();
       break;
     }
-    written += count;
+  }
+  bytesWritten_ += written;
+  if (written < size) {
+    const std::string failure = !deadline.cut() ? systemMessage(error)
+                                : deadline.byInterrupt()
+                                    ? "cut short by " + interrupts->interruptName()
+                                    : "the line took nothing more for " + seconds(limit);
+    error_ = std::to_string(written) + " of " + std::to_string(size) + " bytes written to " +
+             name_ + ": " + failure;
   }
   return written;
 }
 
+bool SerialPort::drain() {
+  const std::chrono::milliseconds limit = writeLimit(bytesWritten_, bitsPerSecond_);
+  const IoDeadline deadline(limit, nullptr);
+  FlushFileBuffers(handle_);  // until the bytes have left the port
+  if (deadline.cut()) {
+    error_ = name_ + " did not send its output within " + seconds(limit);
+    unsent_ = true;
+    return false;
+  }
+  return true;
+}
+
 void SerialPort::close() {
   if (handle_ != nullptr) {
-    FlushFileBuffers(handle_);  // until the bytes have left the port
+    if (unsent_) {
+      PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);  // it would never leave
+      unsent_ = false;
+    }
     CloseHandle(handle_);
     handle_ = nullptr;
   }
@@ -200,55 +316,12 @@ void SerialPort::close() {
   }
 }
 
-struct InterruptibleWait::Saved {
-  bool handlerInstalled = false;
-};
-
-InterruptibleWait::InterruptibleWait() : saved_(std::make_unique<Saved>()) {
-  InterlockedExchange(&interrupt.controlType, 0);
-  interrupt.wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  saved_->handlerInstalled = SetConsoleCtrlHandler(onConsoleControl, TRUE) != FALSE;
+bool SerialPort::isOpen() const {
+  return handle_ != nullptr;
 }
 
-InterruptibleWait::~InterruptibleWait() {
-  if (saved_->handlerInstalled) {
-    SetConsoleCtrlHandler(onConsoleControl, FALSE);
-  }
-  if (interrupt.wake != nullptr) {
-    CloseHandle(interrupt.wake);
-    interrupt.wake = nullptr;
-  }
-}
-
-bool InterruptibleWait::wait(std::uint64_t milliseconds) {
-  if (milliseconds == 0) {
-    return !interrupted();
-  }
-  const FineTimer fineTimer;
-  // Waits take 32 bits and read 0xFFFFFFFF as INFINITE: wait in steps.
-  constexpr std::uint64_t kStep = 0x7FFFFFFF;
-  while (milliseconds > 0 && !interrupted()) {
-    const std::uint64_t step = std::min(milliseconds, kStep);
-    if (interrupt.wake != nullptr) {
-      WaitForSingleObject(interrupt.wake, static_cast<DWORD>(step));
-    } else {
-      Sleep(static_cast<DWORD>(step));
-    }
-    milliseconds -= step;
-  }
-  return !interrupted();
-}
-
-bool InterruptibleWait::interrupted() const {
-  return interrupt.controlType != 0;
-}
-
-void InterruptibleWait::endProcessIfInterrupted() {
-  if (!interrupted()) {
-    return;
-  }
-  std::fflush(nullptr);
-  ExitProcess(STATUS_CONTROL_C_EXIT);  // what a console shows for Ctrl+C
+NativePortHandle SerialPort::nativeHandle() const {
+  return handle_;
 }
 
 }  // namespace ptmove

@@ -2,17 +2,35 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
+#include <vector>
 
+#include "protocol/frame_decoder.h"
+#include "serial/interruptible_wait.h"
 #include "serial/serial_port.h"
+#include "serial/stop_guard.h"
 
 namespace ptmove {
 
 namespace {
 
-void writeFrame(SerialPort& port, const CommandFrame& frame, std::ostream& out) {
-  if (port.write(frame.data(), frame.size()) != frame.size()) {
-    out << "WriteFile failed" << std::endl;
+// One line on the diagnostic stream, in the form command-line tools use.
+void diagnose(std::ostream& diagnostics, const std::string& text) {
+  diagnostics << "ptmove: " << text << std::endl;
+}
+
+// Writes one frame. A frame not written whole gets the program's fixed
+// message (scripts know it by its Windows name) and a diagnostic line.
+bool writeFrame(SerialPort& port, const CommandFrame& frame, const char* what, std::ostream& out,
+                std::ostream& diagnostics, const InterruptibleWait* interrupts = nullptr) {
+  if (port.write(frame.data(), frame.size(), interrupts) == frame.size()) {
+    return true;
   }
+  out << "WriteFile failed" << std::endl;
+  diagnose(diagnostics, std::string(what) + " " +
+                            hexBytes(std::vector<std::uint8_t>(frame.begin(), frame.end())) +
+                            " not sent whole: " + port.error());
+  return false;
 }
 
 }  // namespace
@@ -29,28 +47,52 @@ std::uint64_t waitMilliseconds(float durationSeconds) {
   return static_cast<std::uint64_t>(milliseconds);
 }
 
-void sendMove(std::ostream& out, const MoveRequest& request) {
+void sendMove(std::ostream& out, std::ostream& diagnostics, const MoveRequest& request) {
   out << std::endl;
   SerialPort port;
   if (!port.open(request.portNumber)) {
     out << "Failed to open port" << std::endl;
+    diagnose(diagnostics, port.error());
     return;
   }
   if (!port.applyTimeouts()) {
     out << "SetCommTimeouts failed" << std::endl;
+    diagnose(diagnostics, port.error());
   }
   if (!port.applyLineSettings(request.baudRate)) {
     out << "SetCommState failed" << std::endl;
+    diagnose(diagnostics, port.error());
   }
-  // From the movement frame on, an interrupt cuts the wait short instead of
-  // ending the program with the head still moving.
+
+  // From the movement frame on, the head must be stopped whatever happens:
+  // the guard sends the stop frames if this process dies, and an interrupt
+  // ends the wait (or a write held up by the line) instead of the program.
+  const StopFrames stops = stopFramesFor(request.frame);
+  StopGuard guard(port, stops);
+  if (!guard.watching()) {
+    diagnose(diagnostics, guard.error());
+  }
   InterruptibleWait wait;
-  writeFrame(port, request.frame, out);
+  writeFrame(port, request.frame, "movement frame", out, diagnostics, &wait);
   wait.wait(waitMilliseconds(request.durationSeconds));
-  // Always the whole stop frame, whatever became of the first write: a
+  // Every stop frame, whole, whatever became of the movement frame: a
   // partial or skipped stop would leave the head moving.
-  writeFrame(port, STOP_FRAME, out);
+  bool stopped = true;
+  for (const CommandFrame& stop : stops) {
+    stopped = writeFrame(port, stop, "stop frame", out, diagnostics) && stopped;
+  }
+  if (!port.drain()) {
+    out << "WriteFile failed" << std::endl;
+    diagnose(diagnostics, port.error() + ": the stop frames were discarded");
+    stopped = false;
+  }
+  guard.dismiss();
   port.close();
+  if (wait.interrupted()) {
+    diagnose(diagnostics,
+             "interrupted by " + wait.interruptName() + " during the movement; " +
+                 (stopped ? "the stop frames were sent" : "the stop frames could not be sent"));
+  }
   wait.endProcessIfInterrupted();
 }
 

@@ -1,5 +1,5 @@
 // One movement on the serial line: open the port, send the movement frame,
-// wait, send the stop frame, close.
+// wait, send the stop frames, close.
 #ifndef PTMOVE_SERIAL_TRANSMISSION_H_
 #define PTMOVE_SERIAL_TRANSMISSION_H_
 
@@ -17,9 +17,11 @@ struct MoveRequest {
   float durationSeconds = 0.0f;
 };
 
-/// Carries out the movement, printing every failure to `out`; failures
-/// never stop the stop frame from being sent once the port is open.
-void sendMove(std::ostream& out, const MoveRequest& request);
+/// Carries out the movement. The program's fixed messages go to `out`; each
+/// failure also writes one line to `diagnostics` saying why and what to do.
+/// Failures never stop the stop frames from being sent once the port is
+/// open. After an interrupt, ends the process as that interrupt would have.
+void sendMove(std::ostream& out, std::ostream& diagnostics, const MoveRequest& request);
 
 /// The wait for a duration: seconds x 1000 in double precision, truncated
 /// toward zero. Negative and NaN durations wait 0 ms; counts beyond 64 bits

@@ -39,9 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::string> args = argumentsFrom(data, size);
 
   std::ostringstream out;
-  ptmove::runProgram(args, out, [](std::ostream& o, const ptmove::MoveRequest& request) {
-    o << ptmove::waitMilliseconds(request.durationSeconds);
-  });
+  ptmove::runProgram(args, out, out,
+                     [](std::ostream& o, std::ostream&, const ptmove::MoveRequest& request) {
+                       o << ptmove::waitMilliseconds(request.durationSeconds);
+                     });
 
   // Every report, whatever the run above decided to print.
   ptmove::MoveSettings settings;
@@ -50,6 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const ptmove::CommandFrame frame = ptmove::buildMoveFrame(settings.frameInputs());
   if (ptmove::frameChecksum(frame) != frame[6]) {
     __builtin_trap();
+  }
+  for (const ptmove::CommandFrame& stop : ptmove::stopFramesFor(frame)) {
+    if (ptmove::frameChecksum(stop) != stop[6] || stop[2] != 0 || stop[3] != 0) {
+      __builtin_trap();
+    }
   }
   ptmove::printSettings(reports, settings, frame);
   ptmove::printBanner(reports, settings.programWord);

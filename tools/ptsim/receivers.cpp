@@ -23,16 +23,20 @@ std::string formatSeconds(double seconds) {
 }
 
 void Receivers::receive(const CommandFrame& frame, double seconds) {
+  if (isExtendedCommand(frame)) {
+    return;  // presets and auxiliaries leave the movement as it was
+  }
+  // A standard command replaces whatever the receiver was doing.
   Receiver& receiver = receivers_[frame[1]];
   if (receiver.moving) {
     receiver.done.push_back(receiver.movement + " for " + shortSeconds(seconds - receiver.since));
   }
-  receiver.moving = !isStopCommand(frame);
+  receiver.moving = isMotion(frame);
   if (receiver.moving) {
     receiver.movement = describeCommand(frame);
     receiver.since = seconds;
   } else if (receiver.done.empty()) {
-    receiver.done.push_back("stop (it was not moving)");
+    receiver.done.push_back(describeCommand(frame) + " (it was not moving)");
   }
 }
 

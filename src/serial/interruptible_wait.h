@@ -1,0 +1,75 @@
+// The movement's wait, and the interrupts that may cut it short. While an
+// InterruptibleWait exists, an interrupt no longer ends the program: it is
+// caught, ends the wait (or a port write blocked on a stuck line), and the
+// program sends the stop frames before it ends as that interrupt would
+// have. Implemented once per platform (interruptible_wait_posix.cpp,
+// interruptible_wait_win32.cpp).
+#ifndef PTMOVE_SERIAL_INTERRUPTIBLE_WAIT_H_
+#define PTMOVE_SERIAL_INTERRUPTIBLE_WAIT_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
+namespace ptmove {
+
+class InterruptibleWait {
+ public:
+  /// Starts catching interrupts: on POSIX every catchable signal whose
+  /// default action ends the process (INT, TERM, HUP, QUIT, USR1, ALRM, the
+  /// real-time signals...); on Windows Ctrl+C, Ctrl+Break and the console's
+  /// close, logoff and shutdown events. Signals that were ignored or blocked
+  /// when the program started are left as they were (nohup, a background
+  /// job).
+  InterruptibleWait();
+
+  /// Puts back what was there. A signal that arrived after the run was
+  /// over then takes its usual effect.
+  ~InterruptibleWait();
+
+  InterruptibleWait(const InterruptibleWait&) = delete;
+  InterruptibleWait& operator=(const InterruptibleWait&) = delete;
+
+  /// Blocks for `milliseconds`, however long, or until an interrupt.
+  /// Returns false when interrupted.
+  bool wait(std::uint64_t milliseconds);
+
+  bool interrupted() const;
+
+  /// The interrupt that was caught, as users know it: "SIGTERM", "Ctrl+C".
+  std::string interruptName() const;
+
+  /// After an interrupt, ends the process as that interrupt would have (a
+  /// shell sees 130 for SIGINT, 143 for SIGTERM; Windows' exit code for
+  /// Ctrl+C). Returns when there was none.
+  void endProcessIfInterrupted();
+
+#ifdef _WIN32
+  /// An event that is set when an interrupt comes, for code that must stop
+  /// waiting on something else.
+  void* interruptEvent() const;
+#else
+  /// The signal mask under which a blocking call (ppoll) lets the caught
+  /// signals in, so that an interrupt ends it. At other times they wait,
+  /// blocked, to be taken by wait() or by the next such call.
+  const sigset_t* catchMask() const;
+#endif
+
+ private:
+  struct Saved;  // what the platform had in place before
+  std::unique_ptr<Saved> saved_;
+};
+
+#ifndef _WIN32
+/// The catchable signals whose default action ends the process.
+const std::vector<int>& terminatingSignals();
+#endif
+
+}  // namespace ptmove
+
+#endif  // PTMOVE_SERIAL_INTERRUPTIBLE_WAIT_H_

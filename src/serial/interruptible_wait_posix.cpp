@@ -1,0 +1,185 @@
+// POSIX interrupts: the terminating signals are caught by a handler that
+// only records which one came, and are kept blocked for the whole movement.
+// The wait takes them with sigtimedwait, and port writes let them in only
+// inside ppoll, so none can slip between a check and a blocking call.
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "serial/interruptible_wait.h"
+
+namespace ptmove {
+
+namespace {
+
+// The first signal caught during the movement, or 0: set by the handler.
+volatile sig_atomic_t caughtSignal = 0;
+
+extern "C" void onInterrupt(int signal) {
+  if (caughtSignal == 0) {
+    caughtSignal = signal;
+  }
+}
+
+std::vector<int> listTerminatingSignals() {
+  std::vector<int> signals = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1, SIGUSR2,
+                              SIGALRM, SIGPROF, SIGVTALRM, SIGXCPU, SIGXFSZ};
+#ifdef SIGPOLL
+  signals.push_back(SIGPOLL);  // SIGIO on Linux
+#elif defined(SIGIO)
+  signals.push_back(SIGIO);
+#endif
+#ifdef SIGPWR
+  signals.push_back(SIGPWR);
+#endif
+#ifdef SIGSTKFLT
+  signals.push_back(SIGSTKFLT);
+#endif
+#ifdef SIGRTMIN
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+    signals.push_back(signal);
+  }
+#endif
+  return signals;
+}
+
+// Records a caught signal that is waiting, blocked, to be taken.
+void takePending(const sigset_t& caught) {
+  const timespec now{};
+  const int signal = sigtimedwait(&caught, nullptr, &now);
+  if (signal > 0 && caughtSignal == 0) {
+    caughtSignal = signal;
+  }
+}
+
+}  // namespace
+
+const std::vector<int>& terminatingSignals() {
+  static const std::vector<int> signals = listTerminatingSignals();
+  return signals;
+}
+
+struct InterruptibleWait::Saved {
+  std::vector<std::pair<int, struct sigaction>> previous;  // the signals we catch
+  sigset_t caught;                                         // those signals
+  sigset_t outside;                                        // the mask before they were blocked
+};
+
+InterruptibleWait::InterruptibleWait() : saved_(std::make_unique<Saved>()) {
+  caughtSignal = 0;
+  sigemptyset(&saved_->caught);
+  // Blocked first, so that none can come between learning what a signal
+  // did and taking it over. Those held off by whoever started us stay so.
+  sigset_t candidates;
+  sigemptyset(&candidates);
+  sigset_t blockedAtStart;
+  pthread_sigmask(SIG_SETMASK, nullptr, &blockedAtStart);
+  for (int signal : terminatingSignals()) {
+    if (sigismember(&blockedAtStart, signal) == 0) {
+      sigaddset(&candidates, signal);
+    }
+  }
+  pthread_sigmask(SIG_BLOCK, &candidates, &saved_->outside);
+  struct sigaction catcher {};
+  catcher.sa_handler = onInterrupt;
+  sigemptyset(&catcher.sa_mask);
+  catcher.sa_flags = 0;  // no SA_RESTART: a blocked call returns early
+  for (int signal : terminatingSignals()) {
+    // One call both installs the catcher and tells what was there.
+    struct sigaction previous {};
+    if (sigismember(&candidates, signal) != 1 || sigaction(signal, &catcher, &previous) != 0) {
+      continue;
+    }
+    if (previous.sa_handler == SIG_IGN) {
+      sigaction(signal, &previous, nullptr);  // ignored (nohup, a background job): keep it so
+      continue;
+    }
+    saved_->previous.emplace_back(signal, previous);
+    sigaddset(&saved_->caught, signal);
+  }
+}
+
+InterruptibleWait::~InterruptibleWait() {
+  // Actions first, then the mask: a signal still pending now meets the
+  // action it would have met without us.
+  for (const auto& [signal, action] : saved_->previous) {
+    sigaction(signal, &action, nullptr);
+  }
+  pthread_sigmask(SIG_SETMASK, &saved_->outside, nullptr);
+}
+
+bool InterruptibleWait::wait(std::uint64_t milliseconds) {
+  using Clock = std::chrono::steady_clock;
+  // sigtimedwait keeps to the timer's usual slack, where select-style waits
+  // add 0.1 % of the time.
+  const Clock::time_point start = Clock::now();
+  while (caughtSignal == 0) {
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+    const std::uint64_t elapsedMicros = static_cast<std::uint64_t>(elapsed);
+    if (elapsedMicros / 1000 >= milliseconds) {
+      break;
+    }
+    // Microseconds left, in steps of an hour at most so nothing overflows.
+    const std::uint64_t left = std::min<std::uint64_t>(
+        (milliseconds - elapsedMicros / 1000) * 1000 - elapsedMicros % 1000, 3'600'000'000ull);
+    timespec step{};
+    step.tv_sec = static_cast<time_t>(left / 1'000'000);
+    step.tv_nsec = static_cast<long>(left % 1'000'000) * 1000;
+    const int signal = sigtimedwait(&saved_->caught, nullptr, &step);
+    if (signal > 0 && caughtSignal == 0) {
+      caughtSignal = signal;
+    }
+  }
+  return caughtSignal == 0;
+}
+
+bool InterruptibleWait::interrupted() const {
+  takePending(saved_->caught);
+  return caughtSignal != 0;
+}
+
+std::string InterruptibleWait::interruptName() const {
+  takePending(saved_->caught);
+  const int signal = caughtSignal;
+  if (signal == 0) {
+    return "";
+  }
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
+  if (const char* abbreviation = sigabbrev_np(signal)) {
+    return std::string("SIG") + abbreviation;
+  }
+#endif
+  return "signal " + std::to_string(signal);
+}
+
+const sigset_t* InterruptibleWait::catchMask() const {
+  return &saved_->outside;
+}
+
+void InterruptibleWait::endProcessIfInterrupted() {
+  takePending(saved_->caught);
+  const int signal = caughtSignal;
+  if (signal == 0) {
+    return;
+  }
+  std::fflush(nullptr);
+  struct sigaction defaults {};
+  defaults.sa_handler = SIG_DFL;
+  sigemptyset(&defaults.sa_mask);
+  sigaction(signal, &defaults, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
+  _exit(128 + signal);  // not reached: the default action ends the process
+}
+
+}  // namespace ptmove

@@ -1,0 +1,15 @@
+// What the stop guard does the same way on every platform.
+
+#include "serial/stop_guard.h"
+
+namespace ptmove {
+
+void sendStopFrames(SerialPort& port, const StopFrames& stops) {
+  for (const CommandFrame& frame : stops) {
+    port.write(frame.data(), frame.size());
+  }
+  port.drain();
+  port.close();
+}
+
+}  // namespace ptmove

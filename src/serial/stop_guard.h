@@ -1,0 +1,64 @@
+// Makes sure a movement ends with its stop frames even when the program does
+// not live to send them. A fault inside the program (SEGV, BUS, ILL, FPE,
+// ABRT) sends them from a signal handler before the program dies. A guard
+// process that shares the open port outlives the program only if it dies
+// before saying it is done (SIGKILL, an OOM kill, Task Manager's "End
+// task"), and then sends them itself. Implemented once per platform
+// (stop_guard_posix.cpp: a forked child; stop_guard_win32.cpp: a second
+// run of ptmove.exe marked through the environment).
+#ifndef PTMOVE_SERIAL_STOP_GUARD_H_
+#define PTMOVE_SERIAL_STOP_GUARD_H_
+
+#include <string>
+
+#include "protocol/command_frame.h"
+#include "serial/serial_port.h"
+
+namespace ptmove {
+
+class StopGuard {
+ public:
+  /// Starts guarding `port`, which must stay open until dismiss().
+  StopGuard(SerialPort& port, const StopFrames& stops);
+
+  /// Dismisses the guard.
+  ~StopGuard();
+
+  StopGuard(const StopGuard&) = delete;
+  StopGuard& operator=(const StopGuard&) = delete;
+
+  /// Whether the guard process is watching; when not, error() says why.
+  bool watching() const { return watching_; }
+  const std::string& error() const { return error_; }
+
+  /// The movement is over and its stop frames were written: the guard ends
+  /// without touching the port, and is gone when this returns.
+  void dismiss();
+
+ private:
+  bool watching_ = false;
+  std::string error_;
+#ifdef _WIN32
+  void* guard_ = nullptr;  // the guard's process
+  void* done_ = nullptr;   // event that tells the guard the movement is over
+#else
+  int guard_ = -1;  // the guard's process
+  int done_ = -1;   // pipe to the guard: "done", or its end when we die
+  bool catchingFaults_ = false;
+#endif
+};
+
+/// Where the guard is a second run of the program (Windows): when the
+/// environment marks this process as a guard, keeps the watch and returns
+/// true, and the program then ends at once. False otherwise, and always on
+/// POSIX, where the guard is a forked child.
+bool runAsStopGuard();
+
+/// The stop guard's own work once the program it watched has died: writes
+/// `stops` to `port`, waits for them to leave, and closes the port, within
+/// the usual bounds.
+void sendStopFrames(SerialPort& port, const StopFrames& stops);
+
+}  // namespace ptmove
+
+#endif  // PTMOVE_SERIAL_STOP_GUARD_H_

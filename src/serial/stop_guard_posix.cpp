@@ -1,0 +1,205 @@
+// The POSIX stop guard: a forked child in a process group of its own. It
+// keeps only the port and the read end of a pipe from the program, ignores
+// the interrupts, and blocks reading the pipe. "done" lets it go quietly; the
+// pipe's end without "done" means the program died mid-movement, and the
+// guard sends the stop frames. A fault inside the program sends them first
+// from a handler on an alternate stack.
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+#include "serial/interruptible_wait.h"
+#include "serial/stop_guard.h"
+#include "serial/system_message.h"
+
+namespace ptmove {
+
+namespace {
+
+constexpr char kDone[] = {'d', 'o', 'n', 'e'};
+
+constexpr int kFaults[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+
+// What the fault handler sends: prebuilt, so that it only calls write(2).
+// The one state here that a signal handler must reach.
+struct FaultStop {
+  volatile sig_atomic_t fd = -1;
+  std::uint8_t bytes[sizeof(StopFrames::frames)] = {};
+  std::size_t size = 0;
+  struct sigaction previous[std::size(kFaults)];
+  stack_t previousStack;
+};
+FaultStop faultStop;
+
+// The handler's own stack, so that it runs even when the fault is a
+// stack overflow.
+alignas(16) char faultStack[64 * 1024];
+
+extern "C" void onFault(int signal) {
+  const int fd = faultStop.fd;
+  faultStop.fd = -1;
+  for (std::size_t sent = 0; fd >= 0 && sent < faultStop.size;) {
+    const ssize_t n = write(fd, faultStop.bytes + sent, faultStop.size - sent);
+    if (n <= 0) {
+      break;  // the line takes nothing now: the guard tries again
+    }
+    sent += static_cast<std::size_t>(n);
+  }
+  // Then the fault takes its course as it would have: the action before
+  // ours (the default, or a sanitizer's report) once this returns.
+  for (std::size_t i = 0; i < std::size(kFaults); ++i) {
+    if (kFaults[i] == signal) {
+      sigaction(signal, &faultStop.previous[i], nullptr);
+    }
+  }
+  raise(signal);
+}
+
+void catchFaults(int fd, const StopFrames& stops) {
+  faultStop.size = 0;
+  for (const CommandFrame& frame : stops) {
+    std::copy(frame.begin(), frame.end(), faultStop.bytes + faultStop.size);
+    faultStop.size += frame.size();
+  }
+  stack_t stack{};
+  stack.ss_sp = faultStack;
+  stack.ss_size = sizeof faultStack;
+  sigaltstack(&stack, &faultStop.previousStack);
+  struct sigaction handler {};
+  handler.sa_handler = onFault;
+  sigemptyset(&handler.sa_mask);
+  handler.sa_flags = SA_ONSTACK;
+  for (std::size_t i = 0; i < std::size(kFaults); ++i) {
+    sigaction(kFaults[i], &handler, &faultStop.previous[i]);
+  }
+  faultStop.fd = fd;
+}
+
+void stopCatchingFaults() {
+  faultStop.fd = -1;
+  for (std::size_t i = 0; i < std::size(kFaults); ++i) {
+    sigaction(kFaults[i], &faultStop.previous[i], nullptr);
+  }
+  sigaltstack(&faultStop.previousStack, nullptr);
+}
+
+// Closes descriptors first to last, those that are open.
+void closeRange(int first, int last) {
+  if (first > last) {
+    return;
+  }
+#ifdef SYS_close_range
+  if (syscall(SYS_close_range, static_cast<unsigned>(first), static_cast<unsigned>(last), 0) == 0) {
+    return;
+  }
+#endif
+  rlimit limit{};
+  const int open = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 65536
+                       ? static_cast<int>(limit.rlim_cur)
+                       : 65536;
+  for (int fd = first; fd <= std::min(last, open - 1); ++fd) {
+    ::close(fd);
+  }
+}
+
+void closeAllBut(int keep, int alsoKeep) {
+  const int low = std::min(keep, alsoKeep);
+  const int high = std::max(keep, alsoKeep);
+  closeRange(0, low - 1);
+  closeRange(low + 1, high - 1);
+  closeRange(high + 1, 0x7FFFFFFF);
+}
+
+// The guard's life, in the forked child.
+[[noreturn]] void keepWatch(SerialPort& port, const StopFrames& stops, int done) {
+  setpgid(0, 0);  // out of the terminal's reach: Ctrl+C goes to the program
+  for (int signal : terminatingSignals()) {
+    ::signal(signal, SIG_IGN);
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  // Nothing of the program's but the port and the pipe: whoever reads the
+  // program's output sees it end when the program ends.
+  closeAllBut(port.nativeHandle(), done);
+
+  char said[sizeof kDone] = {};
+  std::size_t got = 0;
+  while (got < sizeof said) {
+    const ssize_t n = read(done, said + got, sizeof said - got);
+    if (n > 0) {
+      got += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;
+    }
+  }
+  if (got != sizeof said || std::memcmp(said, kDone, sizeof kDone) != 0) {
+    sendStopFrames(port, stops);
+  }
+  _exit(0);
+}
+
+}  // namespace
+
+StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) {
+  int pipeEnds[2];
+  if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+    error_ = "cannot start the stop guard: " + systemMessage(errno);
+  } else {
+    const pid_t child = fork();
+    if (child == 0) {
+      ::close(pipeEnds[1]);
+      keepWatch(port, stops, pipeEnds[0]);
+    }
+    ::close(pipeEnds[0]);
+    if (child < 0) {
+      error_ = "cannot start the stop guard: " + systemMessage(errno);
+      ::close(pipeEnds[1]);
+    } else {
+      setpgid(child, child);  // as the child does, whichever runs first
+      guard_ = child;
+      done_ = pipeEnds[1];
+      watching_ = true;
+    }
+  }
+  catchFaults(port.nativeHandle(), stops);
+  catchingFaults_ = true;
+}
+
+StopGuard::~StopGuard() {
+  dismiss();
+}
+
+void StopGuard::dismiss() {
+  if (watching_) {
+    const ssize_t said = write(done_, kDone, sizeof kDone);
+    (void)said;  // a guard that is gone cannot send anything either
+    ::close(done_);
+    int status = 0;
+    while (waitpid(guard_, &status, 0) < 0 && errno == EINTR) {
+    }
+    watching_ = false;
+  }
+  if (catchingFaults_) {
+    stopCatchingFaults();
+    catchingFaults_ = false;
+  }
+}
+
+bool runAsStopGuard() {
+  return false;
+}
+
+}  // namespace ptmove

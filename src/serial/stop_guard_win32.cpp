@@ -1,0 +1,181 @@
+// The Windows stop guard: a second run of ptmove.exe, without a console,
+// that inherits the port, a handle to this process and a "done" event. The
+// environment, never the command line, tells it that it is a guard. It
+// waits for this process to end or for "done"; an end without "done" means
+// the program died mid-movement, and the guard sends the stop frames.
+
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "serial/stop_guard.h"
+#include "serial/system_message.h"
+
+namespace ptmove {
+
+namespace {
+
+constexpr wchar_t kGuardVariable[] = L"PTMOVE_STOP_GUARD";
+
+// What the program hands its guard, as the guard finds it in the
+// environment: "pid:port:process:done:address".
+struct GuardHandles {
+  DWORD programId = 0;
+  HANDLE port = nullptr;
+  HANDLE program = nullptr;
+  HANDLE done = nullptr;
+  unsigned address = 1;
+};
+
+std::wstring describe(const GuardHandles& handles) {
+  return std::to_wstring(handles.programId) + L":" +
+         std::to_wstring(reinterpret_cast<ULONG_PTR>(handles.port)) + L":" +
+         std::to_wstring(reinterpret_cast<ULONG_PTR>(handles.program)) + L":" +
+         std::to_wstring(reinterpret_cast<ULONG_PTR>(handles.done)) + L":" +
+         std::to_wstring(handles.address);
+}
+
+bool parse(const wchar_t* text, GuardHandles& handles) {
+  unsigned long programId = 0;
+  unsigned long long port = 0, program = 0, done = 0;
+  unsigned address = 0;
+  wchar_t extra = 0;
+  if (std::swscanf(text, L"%lu:%llu:%llu:%llu:%u%lc", &programId, &port, &program, &done, &address,
+                   &extra) != 5 ||
+      address > 0xFF) {
+    return false;
+  }
+  handles = {static_cast<DWORD>(programId), reinterpret_cast<HANDLE>(port),
+             reinterpret_cast<HANDLE>(program), reinterpret_cast<HANDLE>(done), address};
+  return true;
+}
+
+HANDLE inheritableCopy(HANDLE handle, DWORD access) {
+  HANDLE copy = nullptr;
+  const DWORD options = access == 0 ? DUPLICATE_SAME_ACCESS : 0;
+  if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, access, TRUE,
+                       options)) {
+    return nullptr;
+  }
+  return copy;
+}
+
+std::wstring programPath() {
+  std::wstring path(32768, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  path.resize(length < path.size() ? length : 0);
+  return path;
+}
+
+// Starts this program again as a guard that inherits exactly `inherited`;
+// returns its process, or nullptr.
+HANDLE startGuard(const GuardHandles& handles, std::vector<HANDLE> inherited) {
+  const std::wstring program = programPath();
+  if (program.empty()) {
+    return nullptr;
+  }
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<char> attributes(size);
+  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+  if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+    return nullptr;
+  }
+  STARTUPINFOEXW start{};
+  start.StartupInfo.cb = sizeof start;
+  start.StartupInfo.dwFlags = STARTF_USESTDHANDLES;  // none: nothing shows
+  start.lpAttributeList = list;
+  UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
+                            inherited.size() * sizeof(HANDLE), nullptr, nullptr);
+  std::wstring commandLine = L"\"" + program + L"\"";
+  SetEnvironmentVariableW(kGuardVariable, describe(handles).c_str());
+  PROCESS_INFORMATION started{};
+  // No console: the guard gets no Ctrl+C and outlives a closed console.
+  const DWORD flags = DETACHED_PROCESS | EXTENDED_STARTUPINFO_PRESENT;
+  const BOOL ok = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                 flags | CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr,
+                                 &start.StartupInfo, &started) ||
+                  CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags,
+                                 nullptr, nullptr, &start.StartupInfo, &started);
+  const DWORD error = GetLastError();
+  SetEnvironmentVariableW(kGuardVariable, nullptr);
+  DeleteProcThreadAttributeList(list);
+  if (!ok) {
+    SetLastError(error);
+    return nullptr;
+  }
+  CloseHandle(started.hThread);
+  return started.hProcess;
+}
+
+}  // namespace
+
+StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) {
+  SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+  GuardHandles handles;
+  handles.programId = GetCurrentProcessId();
+  handles.address = stops.frames[0][1];
+  handles.port = inheritableCopy(port.nativeHandle(), 0);
+  handles.program =
+      inheritableCopy(GetCurrentProcess(), SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION);
+  handles.done = done_ = CreateEventW(&inheritable, TRUE, FALSE, nullptr);
+  if (handles.port != nullptr && handles.program != nullptr && handles.done != nullptr) {
+    guard_ = startGuard(handles, {handles.port, handles.program, handles.done});
+  }
+  if (guard_ == nullptr) {
+    error_ = "cannot start the stop guard: " + systemMessage(GetLastError());
+  }
+  watching_ = guard_ != nullptr;
+  for (HANDLE handle : {handles.port, handles.program}) {
+    if (handle != nullptr) {
+      CloseHandle(handle);
+    }
+  }
+}
+
+StopGuard::~StopGuard() {
+  dismiss();
+}
+
+void StopGuard::dismiss() {
+  if (guard_ != nullptr) {
+    SetEvent(done_);
+    WaitForSingleObject(guard_, 5000);
+    CloseHandle(guard_);
+    guard_ = nullptr;
+  }
+  if (done_ != nullptr) {
+    CloseHandle(done_);
+    done_ = nullptr;
+  }
+  watching_ = false;
+}
+
+bool runAsStopGuard() {
+  wchar_t value[128];
+  const DWORD length = GetEnvironmentVariableW(kGuardVariable, value, 128);
+  GuardHandles handles;
+  if (length == 0 || length >= 128 || !parse(value, handles)) {
+    return false;
+  }
+  // Handles only the program that started us can have handed over: a
+  // stray variable makes an ordinary run.
+  if (handles.programId == GetCurrentProcessId() ||
+      GetProcessId(handles.program) != handles.programId) {
+    return false;
+  }
+  SetEnvironmentVariableW(kGuardVariable, nullptr);
+  HANDLE events[2] = {handles.done, handles.program};
+  WaitForMultipleObjects(2, events, FALSE, INFINITE);
+  if (WaitForSingleObject(handles.done, 0) != WAIT_OBJECT_0) {
+    SerialPort port;
+    port.adopt(handles.port);
+    const std::uint8_t address = static_cast<std::uint8_t>(handles.address);
+    sendStopFrames(port, stopFramesFor({0xFF, address, 0, 0, 0, 0, 0}));
+  }
+  return true;
+}
+
+}  // namespace ptmove

@@ -1,0 +1,11 @@
+#include <cstring>
+
+#include "serial/system_message.h"
+
+namespace ptmove {
+
+std::string systemMessage(unsigned long error) {
+  return std::strerror(static_cast<int>(error));
+}
+
+}  // namespace ptmove

@@ -1,0 +1,89 @@
+#include "serial/stop_guard.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+
+#include "pty_pair.h"
+#include "scoped_variable.h"
+
+namespace ptmove {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const CommandFrame kMoveFive = {0xFF, 0x05, 0x00, 0x02, 0x3F, 0x00, 0x46};
+
+Bytes stopBytes() {
+  Bytes bytes;
+  for (const CommandFrame& frame : stopFramesFor(kMoveFive)) {
+    bytes.insert(bytes.end(), frame.begin(), frame.end());
+  }
+  return bytes;
+}
+
+// What reaches the wire within `seconds`, once `expected` bytes came.
+Bytes readWire(testsupport::PtyPair& pty, std::size_t expected, double seconds) {
+  Bytes wire;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (wire.size() < expected && std::chrono::steady_clock::now() < end) {
+    pollfd watch = {pty.master(), POLLIN, 0};
+    poll(&watch, 1, 10);
+    const Bytes more = pty.readAvailable();
+    wire.insert(wire.end(), more.begin(), more.end());
+  }
+  return wire;
+}
+
+bool diedAbnormally(int status) {
+  // By the signal itself; a sanitizer that reports a fault exits instead.
+  return WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0);
+}
+
+TEST(StopGuardPosixTest, StopsTheHeadWhenTheProgramDies) {
+  const struct {
+    const char* what;
+    int signal;
+    int stopsSent;  // by a fault handler, then by the guard process
+  } cases[] = {{"SIGKILL", SIGKILL, 1}, {"a fault", SIGSEGV, 2}, {"abort", SIGABRT, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::PtyPair pty;
+    const auto bound = testsupport::bindPort(8, pty.slavePath());
+    EXPECT_EXIT(
+        {
+          SerialPort port;
+          port.open(8);
+          StopGuard guard(port, stopFramesFor(kMoveFive));
+          raise(c.signal);
+        },
+        diedAbnormally, "");
+    Bytes expected;
+    for (int i = 0; i < c.stopsSent; ++i) {
+      const Bytes stops = stopBytes();
+      expected.insert(expected.end(), stops.begin(), stops.end());
+    }
+    EXPECT_EQ(readWire(pty, expected.size(), 3.0), expected);
+  }
+}
+
+TEST(StopGuardPosixTest, DismissedGuardLeavesThePortAlone) {
+  testsupport::PtyPair pty;
+  const auto bound = testsupport::bindPort(8, pty.slavePath());
+  SerialPort port;
+  ASSERT_TRUE(port.open(8));
+  {
+    StopGuard guard(port, stopFramesFor(kMoveFive));
+    EXPECT_TRUE(guard.watching()) << guard.error();
+    guard.dismiss();
+    EXPECT_FALSE(guard.watching());
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "the guard is gone, reaped";
+  }
+  EXPECT_EQ(readWire(pty, 1, 0.3), Bytes());
+}
+
+}  // namespace
+}  // namespace ptmove
