@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <future>
@@ -274,6 +276,79 @@ TEST_F(EndToEndTest, PortsThatCannotBeUsed) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
     EXPECT_EQ(run(c.args, c.ports).out, c.out);
   }
+}
+
+// Each failure adds one line to standard error saying why and what to do;
+// standard output stays as it always was.
+TEST_F(EndToEndTest, SaysWhyOnStandardError) {
+  PtyPair locked;
+  const int holder = open(locked.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  PtyPair rootOnly;
+  // Root-only, and the program runs as nobody; a user's own pty is closed
+  // to its owner.
+  ASSERT_EQ(chmod(rootOnly.slavePath().c_str(), geteuid() == 0 ? 0600 : 0), 0);
+  PtyPair clean;
+  const std::string failed = kMoving + "Failed to open port\n";
+  const struct {
+    const char* what;
+    PortBinding port;
+    bool unprivileged;
+    std::string out;
+    std::vector<std::string> saysNatively;  // empty: not for Windows programs
+    std::vector<std::string> saysUnderWine;
+  } cases[] = {
+      {"absent device",
+       {9, "/nonexistent/ttyUSB9"},
+       false,
+       failed,
+       {"cannot open COM9 (/nonexistent/ttyUSB9, from PTMOVE_COM9): No such file",
+        "PTMOVE_COM9=/dev/serial/by-id/"},
+       {"cannot open COM9: "}},
+      {"no permission",
+       {9, rootOnly.slavePath()},
+       true,
+       failed,
+       {"cannot open COM9 (" + rootOnly.slavePath() + ", from PTMOVE_COM9): Permission denied"},
+       {}},
+      {"busy port",
+       {9, locked.slavePath()},
+       false,
+       failed,
+       {"in use by another program (", "process " + std::to_string(getpid()) + ")"},
+       {}},
+      {"not a terminal",
+       {9, "/dev/null"},
+       false,
+       kMoving + "SetCommTimeouts failed\nSetCommState failed\n",
+       {"cannot set the timeouts of COM9 (/dev/null, from PTMOVE_COM9): it is not a serial port",
+        "cannot set the line of COM9 (/dev/null, from PTMOVE_COM9) at 2400 bit/s"},
+       {"cannot set the timeouts of COM9: ", "refused 2400 bit/s"}},
+      {"clean run", {9, clean.slavePath()}, false, kMoving, {}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<std::string>& says = program_.underWine() ? c.saysUnderWine : c.saysNatively;
+    if (says.empty() && c.out != kMoving) {
+      continue;  // nothing to compare with under Wine
+    }
+    RunOptions options;
+    options.ports = {c.port};
+    options.unprivileged = c.unprivileged;
+    const ProgramRun result = runWith({"-com", "9", "-dir", "r", "-t", "0"}, options, 0);
+    EXPECT_EQ(result.out, c.out);
+    for (const std::string& text : says) {
+      EXPECT_NE(result.err.find(text), std::string::npos) << result.err;
+    }
+    // One line per failure, each starting with the program's name.
+    const std::size_t lines = std::count(result.err.begin(), result.err.end(), '\n');
+    EXPECT_EQ(lines, std::count(c.out.begin(), c.out.end(), '\n') - 3) << result.err;
+    for (std::size_t at = 0; at < result.err.size(); at = result.err.find('\n', at) + 1) {
+      EXPECT_EQ(result.err.compare(at, 8, "ptmove: "), 0) << result.err;
+    }
+  }
+  close(holder);
 }
 
 TEST_F(EndToEndTest, PosixProgramLeavesAPortLockedByAnother) {

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -88,9 +89,14 @@ std::vector<char*> pointersTo(std::vector<std::string>& words) {
 // hold locks at fork time, so only async-signal-safe calls are made here:
 // everything else was prepared before the fork.
 [[noreturn]] void execChild(char* const* argv, char* const* environment, const int* ignored,
-                            std::size_t ignoredCount, int outFd, int errFd) {
+                            std::size_t ignoredCount, bool unprivileged, int outFd, int errFd) {
   for (std::size_t i = 0; i < ignoredCount; ++i) {
     signal(ignored[i], SIG_IGN);
+  }
+  constexpr uid_t kNobody = 65534;
+  if (unprivileged && geteuid() == 0 &&
+      (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+    _exit(126);
   }
   const rlimit noCore = {0, 0};  // a test that ends the program by SIGQUIT
   setrlimit(RLIMIT_CORE, &noCore);
@@ -166,7 +172,7 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
   const pid_t child = fork();
   if (child == 0) {
     execChild(rawArgv.data(), rawEnvironment.data(), options.ignoredSignals.data(),
-              options.ignoredSignals.size(), outPipe[1], errPipe[1]);
+              options.ignoredSignals.size(), options.unprivileged, outPipe[1], errPipe[1]);
   }
   close(outPipe[1]);
   close(errPipe[1]);

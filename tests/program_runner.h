@@ -47,6 +47,8 @@ struct RunOptions {
   std::size_t wireBytes = 0;
   std::vector<TimedAction> actions;
   std::vector<int> ignoredSignals;  // ignored from the start, as nohup does
+  // Run as the unprivileged user nobody when the tests run as root.
+  bool unprivileged = false;
   double timeoutSeconds = 30.0;
 };
 

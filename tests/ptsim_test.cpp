@@ -69,10 +69,15 @@ TEST(PtsimTest, DecodesWhatACommandSends) {
   }
 }
 
-TEST(PtsimTest, RefusesAMissingCommand) {
-  const ProgramRun run = ptsim().run({"-com", "1"});
-  EXPECT_EQ(run.exitStatus, 2);
-  EXPECT_EQ(run.err, "usage: ptsim [-com N] -- COMMAND [ARGS...]\n");
+TEST(PtsimTest, UsageOnRequestOrWithoutACommand) {
+  const std::string usage = "usage: ptsim [-com N] -- COMMAND [ARGS...]\n";
+  const ProgramRun help = ptsim().run({"-h"});
+  EXPECT_EQ(help.exitStatus, 0);
+  EXPECT_EQ(help.out.rfind(usage, 0), 0u) << help.out;
+  EXPECT_EQ(help.err, "");
+  const ProgramRun missing = ptsim().run({"-com", "1"});
+  EXPECT_EQ(missing.exitStatus, 2);
+  EXPECT_EQ(missing.err, usage);
 }
 
 }  // namespace

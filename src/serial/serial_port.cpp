@@ -2,6 +2,8 @@
 
 #include "serial/serial_port.h"
 
+#include <cstdio>
+
 namespace ptmove {
 
 std::chrono::milliseconds writeLimit(std::size_t bytes, std::int32_t bitsPerSecond) {
@@ -10,6 +12,16 @@ std::chrono::milliseconds writeLimit(std::size_t bytes, std::int32_t bitsPerSeco
   const std::int64_t speed = bitsPerSecond > 0 ? bitsPerSecond : kSlowestSpeed;
   const std::int64_t bits = static_cast<std::int64_t>(bytes) * 10;
   return std::chrono::milliseconds(kGraceMilliseconds + (bits * 1000 + speed - 1) / speed);
+}
+
+std::string seconds(std::chrono::milliseconds duration) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(duration.count()) / 1000.0);
+  return text;
+}
+
+std::string speedInParentheses(std::int32_t bitsPerSecond) {
+  return bitsPerSecond > 0 ? " (" + std::to_string(bitsPerSecond) + " bit/s)" : "";
 }
 
 }  // namespace ptmove

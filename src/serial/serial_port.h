@@ -33,6 +33,12 @@ PortDevice portDevice(std::int32_t portNumber);
 /// that pauses, plus the bytes' time on the wire at 10 bits a byte.
 std::chrono::milliseconds writeLimit(std::size_t bytes, std::int32_t bitsPerSecond);
 
+/// For messages: "2.1 s".
+std::string seconds(std::chrono::milliseconds duration);
+
+/// For messages: " (9600 bit/s)", or "" when the speed is not known (0).
+std::string speedInParentheses(std::int32_t bitsPerSecond);
+
 /// Owns an open port; the destructor closes it.
 class SerialPort {
  public:

@@ -119,12 +119,6 @@ std::int32_t currentSpeed(int fd) {
   return 0;
 }
 
-std::string seconds(std::chrono::milliseconds duration) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(duration.count()) / 1000.0);
-  return text;
-}
-
 // Raw 8N1 without flow control on top of `t`. The speed bits and the read
 // timeouts stay as they are: the speed is set on its own.
 void makeRawEightNOne(termios& t) {
@@ -398,7 +392,7 @@ bool SerialPort::applyLineSettings(std::int32_t baudRate) {
       error_ = "the driver of " + name_ + " did not keep " + (setting ? setting : "the line");
     } else if (baudRate <= 0) {
       error_ = std::to_string(baudRate) + " bit/s is not a line speed; " + name_ +
-               " stays at its speed of " + std::to_string(currentSpeed(fd_)) + " bit/s, raw 8N1";
+               " keeps the speed it has" + speedInParentheses(currentSpeed(fd_)) + ", raw 8N1";
     } else if (speed != nullptr
                    ? cfgetospeed(&now) == speed->code && cfgetispeed(&now) == speed->code
                    : setCustomSpeed(fd_, static_cast<std::uint32_t>(baudRate))) {

@@ -58,12 +58,6 @@ std::int32_t currentSpeed(HANDLE port) {
   return GetCommState(port, &current) ? static_cast<std::int32_t>(current.BaudRate) : 0;
 }
 
-std::string seconds(std::chrono::milliseconds duration) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(duration.count()) / 1000.0);
-  return text;
-}
-
 // Claims COM<portNumber> for this process through a named mutex. Windows'
 // own serial driver refuses a second open, but other drivers and emulators
 // may not; the claim keeps two runs off one port wherever they run.
@@ -256,7 +250,7 @@ bool SerialPort::applyLineSettings(std::int32_t baudRate) {
     SetCommState(handle_, &dcb);
   }
   error_ = std::to_string(baudRate) + " bit/s is not a line speed; " + name_ +
-           " stays at its speed of " + std::to_string(bitsPerSecond_) + " bit/s";
+           " keeps the speed it has" + speedInParentheses(bitsPerSecond_);
   return false;
 }
 

@@ -37,6 +37,13 @@ extern "C" void passOn(int signal) {
   }
 }
 
+constexpr char kUsage[] = "usage: ptsim [-com N] -- COMMAND [ARGS...]\n";
+constexpr char kHelp[] =
+    "Runs COMMAND with PTMOVE_COM<N> (N is 1 unless given) pointing at a\n"
+    "pseudo-terminal, and decodes every Pelco D frame the command writes\n"
+    "there: what each receiver was told, when, and which were left moving.\n"
+    "The exit status is the command's.\n";
+
 struct Options {
   int com = 1;
   std::vector<char*> command;
@@ -154,9 +161,13 @@ int exitStatusOf(int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+    std::printf("%s%s", kUsage, kHelp);
+    return 0;
+  }
   Options options;
   if (!parseOptions(argc, argv, options)) {
-    std::fprintf(stderr, "usage: ptsim [-com N] -- COMMAND [ARGS...]\n");
+    std::fputs(kUsage, stderr);
     return 2;
   }
   int master = -1;
