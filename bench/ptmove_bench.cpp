@@ -175,7 +175,9 @@ int main(int argc, char** argv) {
   if (!winePrefix.empty()) {
     const std::string stop =
         std::string(WINE_PREFIX_SCRIPT) + " stop " + WINE_PATH + " " + winePrefix;
-    std::system(stop.c_str());
+    if (std::system(stop.c_str()) != 0) {
+      std::printf("(could not remove the Wine prefix in %s)\n", winePrefix.c_str());
+    }
   }
   return 0;
 }

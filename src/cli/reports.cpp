@@ -4,13 +4,9 @@
 #include <cmath>
 #include <iomanip>
 
+#include "version.h"
+
 namespace ptmove {
-
-namespace {
-
-constexpr double kVersion = 1.2;
-
-}  // namespace
 
 std::string formatDefaultFloat(double value) {
   if (std::isnan(value)) {

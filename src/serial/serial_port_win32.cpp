@@ -89,33 +89,45 @@ std::string openHint(DWORD error) {
 }
 
 // Cuts a synchronous call of the calling thread short at a deadline, or
-// when `interruptEvent` is set, by cancelling its I/O from a helper thread.
-// CancelSynchronousIo needs the call to have started, so the helper keeps
+// when `interruptEvent` is set, by cancelling its I/O from a thread-pool
+// callback; the pool's threads start once, not once per call.
+// CancelSynchronousIo needs the call to have started, so the callback keeps
 // cancelling until the call has returned. A driver that ignores cancelling
 // cannot hold the program either: after two more seconds the process ends,
 // and its stop guard takes over.
 class IoDeadline {
  public:
-  IoDeadline(std::chrono::milliseconds limit, HANDLE interruptEvent)
-      : limit_(static_cast<DWORD>(limit.count())), interrupt_(interruptEvent) {
+  IoDeadline(std::chrono::milliseconds limit, HANDLE interruptEvent) : interrupt_(interruptEvent) {
     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &caller_,
                     THREAD_TERMINATE, FALSE, 0);
-    returned_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (caller_ != nullptr && returned_ != nullptr) {
-      helper_ = CreateThread(nullptr, 64 * 1024, watch, this, 0, nullptr);
+    timer_ = CreateThreadpoolTimer(onTimer, this, nullptr);
+    if (timer_ != nullptr) {
+      // Relative due times are negative, in units of 100 ns.
+      const LONGLONG due = -static_cast<LONGLONG>(limit.count()) * 10'000;
+      FILETIME when;
+      when.dwLowDateTime = static_cast<DWORD>(due & 0xFFFFFFFF);
+      when.dwHighDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(due) >> 32);
+      SetThreadpoolTimer(timer_, &when, 0, 0);
+    }
+    if (interrupt_ != nullptr) {
+      wait_ = CreateThreadpoolWait(onInterrupt, this, nullptr);
+      if (wait_ != nullptr) {
+        SetThreadpoolWait(wait_, interrupt_, nullptr);
+      }
     }
   }
 
   ~IoDeadline() {
-    if (returned_ != nullptr) {
-      SetEvent(returned_);
+    InterlockedExchange(&returned_, 1);
+    if (timer_ != nullptr) {
+      SetThreadpoolTimer(timer_, nullptr, 0, 0);
+      WaitForThreadpoolTimerCallbacks(timer_, TRUE);
+      CloseThreadpoolTimer(timer_);
     }
-    if (helper_ != nullptr) {
-      WaitForSingleObject(helper_, INFINITE);
-      CloseHandle(helper_);
-    }
-    if (returned_ != nullptr) {
-      CloseHandle(returned_);
+    if (wait_ != nullptr) {
+      SetThreadpoolWait(wait_, nullptr, nullptr);
+      WaitForThreadpoolWaitCallbacks(wait_, TRUE);
+      CloseThreadpoolWait(wait_);
     }
     if (caller_ != nullptr) {
       CloseHandle(caller_);
@@ -132,23 +144,23 @@ class IoDeadline {
   }
 
  private:
-  static DWORD WINAPI watch(void* self) {
-    static_cast<IoDeadline*>(self)->watch();
-    return 0;
+  static void CALLBACK onTimer(PTP_CALLBACK_INSTANCE, void* self, PTP_TIMER) {
+    static_cast<IoDeadline*>(self)->cancel();
+  }
+  static void CALLBACK onInterrupt(PTP_CALLBACK_INSTANCE, void* self, PTP_WAIT, TP_WAIT_RESULT) {
+    static_cast<IoDeadline*>(self)->cancel();
   }
 
-  void watch() {
-    HANDLE events[2] = {returned_, interrupt_};
-    const DWORD count = interrupt_ != nullptr ? 2 : 1;
-    if (WaitForMultipleObjects(count, events, FALSE, limit_) == WAIT_OBJECT_0) {
-      return;  // the call returned in time
+  void cancel() {
+    if (InterlockedExchange(&cut_, 1) != 0 || caller_ == nullptr) {
+      return;  // the other callback is at it
     }
-    InterlockedExchange(&cut_, 1);
-    for (int tries = 0; tries < 200; ++tries) {
+    for (int tries = 0; tries < 200 && returned_ == 0; ++tries) {
       CancelSynchronousIo(caller_);
-      if (WaitForSingleObject(returned_, 10) == WAIT_OBJECT_0) {
-        return;
-      }
+      Sleep(10);
+    }
+    if (returned_ != 0) {
+      return;
     }
     std::fputs("WriteFile failed\n", stdout);
     std::fputs(
@@ -159,11 +171,11 @@ class IoDeadline {
     TerminateProcess(GetCurrentProcess(), byInterrupt() ? STATUS_CONTROL_C_EXIT : 0);
   }
 
-  DWORD limit_;
   HANDLE interrupt_;
   HANDLE caller_ = nullptr;
-  HANDLE returned_ = nullptr;
-  HANDLE helper_ = nullptr;
+  PTP_TIMER timer_ = nullptr;
+  PTP_WAIT wait_ = nullptr;
+  volatile LONG returned_ = 0;
   volatile LONG cut_ = 0;
 };
 
