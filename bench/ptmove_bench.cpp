@@ -22,9 +22,9 @@
 
 namespace {
 
+using ptmove::PtyPair;
 using ptmove::testsupport::ProgramRun;
 using ptmove::testsupport::ProgramUnderTest;
-using ptmove::testsupport::PtyPair;
 using ptmove::testsupport::RunOptions;
 
 struct Subject {

@@ -1,4 +1,4 @@
-#include "protocol/command_frame.h"
+#include "command_frame.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "serial/interruptible_wait.h"
+#include "interruptible_wait.h"
 
 namespace ptmove {
 namespace {

@@ -1,4 +1,4 @@
-#include "cli/option_parser.h"
+#include "option_parser.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "cli/reports.h"
+#include "reports.h"
 
 #include <gtest/gtest.h>
 

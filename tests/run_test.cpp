@@ -1,4 +1,4 @@
-#include "cli/run.h"
+#include "run.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "cli/scan.h"
+#include "scan.h"
 
 #include <gtest/gtest.h>
 

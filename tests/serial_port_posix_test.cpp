@@ -5,15 +5,15 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "custom_speed.h"
 #include "pty_pair.h"
 #include "scoped_variable.h"
-#include "serial/serial_port.h"
+#include "serial_port.h"
 
 namespace ptmove {
 namespace {
 
 using testsupport::bindPort;
-using testsupport::PtyPair;
 using testsupport::ScopedVariable;
 
 TEST(SerialPortPosixTest, NamesDevices) {
@@ -136,6 +136,9 @@ TEST(SerialPortPosixTest, SetsNonStandardSpeedsOnLinux) {
   ASSERT_TRUE(port.open(3));
   EXPECT_TRUE(port.applyLineSettings(250000));
   EXPECT_EQ(pty.slaveSettings().c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  std::uint32_t baud = 0;
+  ASSERT_TRUE(readCustomSpeed(pty.slave(), baud));
+  EXPECT_EQ(baud, 250000u) << "the rate the line holds";
 
   // A refused speed keeps the custom rate rather than hanging up the line.
   EXPECT_FALSE(port.applyLineSettings(0));

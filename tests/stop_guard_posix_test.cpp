@@ -1,4 +1,4 @@
-#include "serial/stop_guard.h"
+#include "stop_guard.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -26,7 +26,7 @@ Bytes stopBytes() {
 }
 
 // What reaches the wire within `seconds`, once `expected` bytes came.
-Bytes readWire(testsupport::PtyPair& pty, std::size_t expected, double seconds) {
+Bytes readWire(PtyPair& pty, std::size_t expected, double seconds) {
   Bytes wire;
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (wire.size() < expected && std::chrono::steady_clock::now() < end) {
@@ -51,7 +51,7 @@ TEST(StopGuardPosixTest, StopsTheHeadWhenTheProgramDies) {
   } cases[] = {{"SIGKILL", SIGKILL, 1}, {"a fault", SIGSEGV, 2}, {"abort", SIGABRT, 2}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    testsupport::PtyPair pty;
+    PtyPair pty;
     const auto bound = testsupport::bindPort(8, pty.slavePath());
     EXPECT_EXIT(
         {
@@ -71,7 +71,7 @@ TEST(StopGuardPosixTest, StopsTheHeadWhenTheProgramDies) {
 }
 
 TEST(StopGuardPosixTest, DismissedGuardLeavesThePortAlone) {
-  testsupport::PtyPair pty;
+  PtyPair pty;
   const auto bound = testsupport::bindPort(8, pty.slavePath());
   SerialPort port;
   ASSERT_TRUE(port.open(8));

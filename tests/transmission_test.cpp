@@ -1,4 +1,4 @@
-#include "serial/transmission.h"
+#include "transmission.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -8,9 +8,9 @@
 #include <limits>
 #include <sstream>
 
+#include "interruptible_wait.h"
 #include "pty_pair.h"
 #include "scoped_variable.h"
-#include "serial/interruptible_wait.h"
 
 namespace ptmove {
 namespace {
@@ -69,7 +69,7 @@ std::vector<std::uint8_t> bytesOf(std::initializer_list<CommandFrame> frames) {
 }
 
 TEST(TransmissionTest, SendsMovementThenStopFrame) {
-  testsupport::PtyPair pty;
+  PtyPair pty;
   const auto bound = testsupport::bindPort(4, pty.slavePath());
   const CommandFrame down = {0xFF, 0x0A, 0x00, 0x10, 0x00, 0x3F, 0x59};
   EXPECT_EQ(send({4, 4800, down, 0.0f}), "\n");
@@ -80,7 +80,7 @@ TEST(TransmissionTest, SendsMovementThenStopFrame) {
 }
 
 TEST(TransmissionTest, BadSpeedIsReportedAndFramesStillSent) {
-  testsupport::PtyPair pty;
+  PtyPair pty;
   const auto bound = testsupport::bindPort(4, pty.slavePath());
   const CommandFrame right = {0xFF, 0x01, 0x00, 0x02, 0x3F, 0x00, 0x42};
   EXPECT_EQ(send({4, 0, right, 0.0f}), "\nSetCommState failed\n");

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/run.h"
-#include "serial/stop_guard.h"
-#include "serial/transmission.h"
+#include "run.h"
+#include "stop_guard.h"
+#include "transmission.h"
 
 int main(int argc, char** argv) {
   if (ptmove::runAsStopGuard()) {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "protocol/command_frame.h"
+#include "command_frame.h"
 
 namespace ptmove {
 

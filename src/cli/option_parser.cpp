@@ -1,7 +1,7 @@
-#include "cli/option_parser.h"
+#include "option_parser.h"
 
-#include "cli/scan.h"
-#include "util/ascii.h"
+#include "ascii.h"
+#include "scan.h"
 
 namespace ptmove {
 
@@ -15,7 +15,8 @@ struct OptionRow {
   const char* refusal;  // printed when the value is refused; null for flags
 };
 
-// In the order a word is compared with them.
+// In the order a word is compared with them. The refusal messages are
+// fixed texts, typos included, that scripts match: printed as they stand.
 constexpr OptionRow kOptions[] = {
     {"-h", Option::kHelp, nullptr},
     {"-com", Option::kPort, "Nome porta seriale non riconosciuta\n"},

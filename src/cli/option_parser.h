@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/move_settings.h"
+#include "move_settings.h"
 
 namespace ptmove {
 

@@ -1,4 +1,4 @@
-#include "cli/reports.h"
+#include "reports.h"
 
 #include <charconv>
 #include <cmath>
@@ -28,38 +28,31 @@ void printBanner(std::ostream& out, const std::string& programWord) {
 }
 
 void printHelp(std::ostream& out, const std::string& programWord) {
+  // Fixed text, typos and trailing space included, that users and scripts
+  // know; one literal per printed line.
+  static constexpr const char* kOptionLines[] = {
+      "  -com s Selezione la porta seriale. Il parametro s indica il nome della",
+      "\t porta come ad esempio COM1.",
+      "  -br n  Seleziona la velocita' della porta seriale. Questo e' un parametro",
+      "\t opzionale. Per default n e' pari a 2400.",
+      "  -ch x  Imposta l'indirizzo esadecimale della scheda. Questo e' un parametro",
+      "\t opzionale. Per default dell'indirizzo e' impostato 0x01.",
+      "  -dir s Selezione della direzione di movimento tramite il parametro s che",
+      "\t puo' essere r (per destra), l (per sinistra), u (per alto),",
+      "\t d (per basso),a (per auto)",
+      "  -vel n Seleziona la velocita' del brandeggio, da un minimo di 0 a un massimo",
+      "\t di 100. Questo e' un parametro opzionale e per default e' ",
+      "\t impostato a 100.",
+      "  -t n   Imposta il tempo di movimento in secondi del brandeggio",
+      "  -d     Visualizza tutti i parametri impostati e la stringa inviata",
+  };
   out << "Programma per il controllo di un brandeggio." << std::endl;
   out << std::endl;
   out << programWord << " -com s [-br n] [-ch x] -dir s [-vel n] -t n [-d]" << std::endl;
   out << std::endl;
-  out << "  "
-      << "-com s "
-      << "Selezione la porta seriale. Il parametro s indica il nome della" << std::endl;
-  out << "\t porta come ad esempio COM1." << std::endl;
-  out << "  "
-      << "-br n  "
-      << "Seleziona la velocita' della porta seriale. Questo e' un parametro" << std::endl;
-  out << "\t opzionale. Per default n e' pari a 2400." << std::endl;
-  out << "  "
-      << "-ch x  "
-      << "Imposta l'indirizzo esadecimale della scheda. Questo e' un parametro" << std::endl;
-  out << "\t opzionale. Per default dell'indirizzo e' impostato 0x01." << std::endl;
-  out << "  "
-      << "-dir s "
-      << "Selezione della direzione di movimento tramite il parametro s che" << std::endl;
-  out << "\t puo' essere r (per destra), l (per sinistra), u (per alto)," << std::endl;
-  out << "\t d (per basso),a (per auto)" << std::endl;
-  out << "  "
-      << "-vel n "
-      << "Seleziona la velocita' del brandeggio, da un minimo di 0 a un massimo" << std::endl;
-  out << "\t di 100. Questo e' un parametro opzionale e per default e' " << std::endl;
-  out << "\t impostato a 100." << std::endl;
-  out << "  "
-      << "-t n   "
-      << "Imposta il tempo di movimento in secondi del brandeggio" << std::endl;
-  out << "  "
-      << "-d     "
-      << "Visualizza tutti i parametri impostati e la stringa inviata" << std::endl;
+  for (const char* line : kOptionLines) {
+    out << line << std::endl;
+  }
   out << std::endl;
 }
 

@@ -6,8 +6,8 @@
 #include <ostream>
 #include <string>
 
-#include "cli/move_settings.h"
-#include "protocol/command_frame.h"
+#include "command_frame.h"
+#include "move_settings.h"
 
 namespace ptmove {
 

@@ -1,10 +1,10 @@
-#include "cli/run.h"
+#include "run.h"
 
-#include "cli/move_settings.h"
-#include "cli/option_parser.h"
-#include "cli/reports.h"
-#include "cli/scan.h"
-#include "protocol/command_frame.h"
+#include "command_frame.h"
+#include "move_settings.h"
+#include "option_parser.h"
+#include "reports.h"
+#include "scan.h"
 
 namespace ptmove {
 
@@ -32,8 +32,14 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
     scanWord(args[0], settings.programWord);
   }
   if (args.size() < 2) {
+    // Without arguments nothing is parsed, so no value was ever accepted and
+    // the run ends after the banner and the line end every run prints.
+    // Scripts that start the program bare see exactly this.
     printBanner(out, settings.programWord);
-  } else if (!parseCommandLine(args, settings, out)) {
+    out << std::endl;
+    return 0;
+  }
+  if (!parseCommandLine(args, settings, out)) {
     return 0;
   }
 
@@ -41,6 +47,8 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (settings.displayWanted) {
     printSettings(out, settings, frame);
   }
+  // Ends the line of frame bytes after -d; otherwise an empty line that
+  // scripts written for the Windows program expect before anything else.
   out << std::endl;
 
   if (settings.helpWanted) {
@@ -48,7 +56,7 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
     return 0;
   }
   if (!settings.lastValueOk) {
-    return 0;
+    return 0;  // the most recent value was refused: end without a word
   }
   if (settings.portGiven && settings.directionGiven && settings.durationGiven) {
     out << "Brandeggio in movimento  " << std::endl;

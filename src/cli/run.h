@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/transmission.h"
+#include "transmission.h"
 
 namespace ptmove {
 

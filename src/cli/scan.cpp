@@ -1,4 +1,4 @@
-#include "cli/scan.h"
+#include "scan.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "util/ascii.h"
+#include "ascii.h"
 
 namespace ptmove {
 

@@ -1,6 +1,6 @@
-#include "protocol/command_frame.h"
+#include "command_frame.h"
 
-#include "util/ascii.h"
+#include "ascii.h"
 
 namespace ptmove {
 

@@ -1,4 +1,4 @@
-#include "protocol/frame_decoder.h"
+#include "frame_decoder.h"
 
 #include <algorithm>
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/command_frame.h"
+#include "command_frame.h"
 
 namespace ptmove {
 

@@ -4,7 +4,7 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
-#include "serial/custom_speed.h"
+#include "custom_speed.h"
 
 namespace ptmove {
 

@@ -1,6 +1,6 @@
 // Systems without a way to set an arbitrary rate: only standard speeds.
 
-#include "serial/custom_speed.h"
+#include "custom_speed.h"
 
 namespace ptmove {
 

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "serial/interruptible_wait.h"
+#include "interruptible_wait.h"
 
 namespace ptmove {
 

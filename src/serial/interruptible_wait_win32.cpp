@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "serial/interruptible_wait.h"
+#include "interruptible_wait.h"
 
 namespace ptmove {
 

@@ -1,6 +1,6 @@
 // What the port does the same way on every platform.
 
-#include "serial/serial_port.h"
+#include "serial_port.h"
 
 #include <cstdio>
 

@@ -21,10 +21,10 @@
 #include <sstream>
 #include <thread>
 
-#include "serial/custom_speed.h"
-#include "serial/interruptible_wait.h"
-#include "serial/serial_port.h"
-#include "serial/system_message.h"
+#include "custom_speed.h"
+#include "interruptible_wait.h"
+#include "serial_port.h"
+#include "system_message.h"
 
 #ifdef __linux__
 #include <sys/sysmacros.h>

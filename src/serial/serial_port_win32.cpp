@@ -13,9 +13,9 @@
 #include <memory>
 #include <string>
 
-#include "serial/interruptible_wait.h"
-#include "serial/serial_port.h"
-#include "serial/system_message.h"
+#include "interruptible_wait.h"
+#include "serial_port.h"
+#include "system_message.h"
 
 namespace ptmove {
 

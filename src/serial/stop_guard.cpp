@@ -1,6 +1,6 @@
 // What the stop guard does the same way on every platform.
 
-#include "serial/stop_guard.h"
+#include "stop_guard.h"
 
 namespace ptmove {
 

@@ -11,8 +11,8 @@
 
 #include <string>
 
-#include "protocol/command_frame.h"
-#include "serial/serial_port.h"
+#include "command_frame.h"
+#include "serial_port.h"
 
 namespace ptmove {
 

@@ -17,9 +17,9 @@
 #include <cstring>
 #include <iterator>
 
-#include "serial/interruptible_wait.h"
-#include "serial/stop_guard.h"
-#include "serial/system_message.h"
+#include "interruptible_wait.h"
+#include "stop_guard.h"
+#include "system_message.h"
 
 namespace ptmove {
 
@@ -154,18 +154,23 @@ void closeAllBut(int keep, int alsoKeep) {
 }  // namespace
 
 StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) {
+  // Neither end may reach a program started later: one holding the write
+  // end would keep the guard from seeing this process die.
   int pipeEnds[2];
-  if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+  if (pipe(pipeEnds) != 0) {
     error_ = "cannot start the stop guard: " + systemMessage(errno);
   } else {
+    fcntl(pipeEnds[0], F_SETFD, FD_CLOEXEC);
+    fcntl(pipeEnds[1], F_SETFD, FD_CLOEXEC);
     const pid_t child = fork();
+    const int forkError = errno;
     if (child == 0) {
       ::close(pipeEnds[1]);
       keepWatch(port, stops, pipeEnds[0]);
     }
     ::close(pipeEnds[0]);
     if (child < 0) {
-      error_ = "cannot start the stop guard: " + systemMessage(errno);
+      error_ = "cannot start the stop guard: " + systemMessage(forkError);
       ::close(pipeEnds[1]);
     } else {
       setpgid(child, child);  // as the child does, whichever runs first

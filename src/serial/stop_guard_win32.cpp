@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/stop_guard.h"
-#include "serial/system_message.h"
+#include "stop_guard.h"
+#include "system_message.h"
 
 namespace ptmove {
 

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "serial/system_message.h"
+#include "system_message.h"
 
 namespace ptmove {
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "serial/system_message.h"
+#include "system_message.h"
 
 namespace ptmove {
 

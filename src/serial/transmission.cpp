@@ -1,14 +1,14 @@
-#include "serial/transmission.h"
+#include "transmission.h"
 
 #include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
 
-#include "protocol/frame_decoder.h"
-#include "serial/interruptible_wait.h"
-#include "serial/serial_port.h"
-#include "serial/stop_guard.h"
+#include "frame_decoder.h"
+#include "interruptible_wait.h"
+#include "serial_port.h"
+#include "stop_guard.h"
 
 namespace ptmove {
 
@@ -48,6 +48,10 @@ std::uint64_t waitMilliseconds(float durationSeconds) {
 }
 
 void sendMove(std::ostream& out, std::ostream& diagnostics, const MoveRequest& request) {
+  // The empty line after "Brandeggio in movimento", and the failure messages
+  // below named after the Windows calls that report them: fixed output that
+  // scripts written for the Windows program read, the same on every
+  // platform. The reasons go to the diagnostic stream.
   out << std::endl;
   SerialPort port;
   if (!port.open(request.portNumber)) {

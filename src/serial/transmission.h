@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <ostream>
 
-#include "protocol/command_frame.h"
+#include "command_frame.h"
 
 namespace ptmove {
 

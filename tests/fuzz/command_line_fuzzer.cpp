@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/move_settings.h"
-#include "cli/option_parser.h"
-#include "cli/reports.h"
-#include "cli/run.h"
-#include "protocol/command_frame.h"
-#include "serial/transmission.h"
+#include "command_frame.h"
+#include "move_settings.h"
+#include "option_parser.h"
+#include "reports.h"
+#include "run.h"
+#include "transmission.h"
 
 namespace {
 

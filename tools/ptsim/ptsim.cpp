@@ -7,7 +7,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -20,9 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "protocol/frame_decoder.h"
+#include "custom_speed.h"
+#include "frame_decoder.h"
+#include "pty_pair.h"
 #include "receivers.h"
-#include "serial/custom_speed.h"
 
 namespace {
 
@@ -170,21 +170,16 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  int master = -1;
-  int slave = -1;
-  char slaveName[256] = {};
-  if (openpty(&master, &slave, slaveName, nullptr, nullptr) != 0) {
-    std::perror("ptsim: openpty");
-    return 1;
-  }
   // The slave stays open here too, so the settings and the bytes outlive
   // the command's own use of the port.
-  fcntl(master, F_SETFD, FD_CLOEXEC);
-  fcntl(slave, F_SETFD, FD_CLOEXEC);
-  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  ptmove::PtyPair pty;
+  if (!pty.valid()) {
+    std::fprintf(stderr, "ptsim: %s\n", pty.error().c_str());
+    return 1;
+  }
   const std::string variable = "PTMOVE_COM" + std::to_string(options.com);
-  setenv(variable.c_str(), slaveName, 1);
-  std::printf("ptsim: COM%d is %s (%s)\n", options.com, slaveName, variable.c_str());
+  setenv(variable.c_str(), pty.slavePath().c_str(), 1);
+  std::printf("ptsim: COM%d is %s (%s)\n", options.com, pty.slavePath().c_str(), variable.c_str());
   std::fflush(stdout);
 
   const Clock::time_point start = Clock::now();
@@ -203,10 +198,10 @@ int main(int argc, char** argv) {
     ::signal(signal, passOn);
   }
 
-  Session session(master);
+  Session session(pty.master());
   int status = 0;
   for (;;) {
-    pollfd watch = {master, POLLIN, 0};
+    pollfd watch = {pty.master(), POLLIN, 0};
     poll(&watch, 1, 20);
     session.read(start);
     const pid_t done = waitpid(child, &status, WNOHANG);
@@ -218,7 +213,5 @@ int main(int argc, char** argv) {
     // whatever the command wrote just before it ended
   }
   session.finish(start);
-  close(master);
-  close(slave);
   return exitStatusOf(status);
 }

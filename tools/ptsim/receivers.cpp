@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "protocol/frame_decoder.h"
+#include "frame_decoder.h"
 
 namespace ptmove {
 

@@ -2,21 +2,30 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <pty.h>
+#include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <cstring>
 
-namespace ptmove::testsupport {
+namespace ptmove {
 
 PtyPair::PtyPair() {
-  char name[256] = {};
-  if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
-    std::perror("openpty");
-    std::abort();
+  // The POSIX calls, so that no libutil (openpty) is needed.
+  master_ = posix_openpt(O_RDWR | O_NOCTTY);
+  const char* name = nullptr;
+  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+      (name = ptsname(master_)) == nullptr) {
+    error_ = std::string("cannot make a pseudo-terminal: ") + std::strerror(errno);
+    closeMaster();
+    return;
   }
   slavePath_ = name;
+  slave_ = open(name, O_RDWR | O_NOCTTY);
+  if (slave_ < 0) {
+    error_ = "cannot open " + slavePath_ + ": " + std::strerror(errno);
+    closeMaster();
+    return;
+  }
   fcntl(master_, F_SETFD, FD_CLOEXEC);
   fcntl(slave_, F_SETFD, FD_CLOEXEC);
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
@@ -62,4 +71,4 @@ void PtyPair::closeMaster() {
   }
 }
 
-}  // namespace ptmove::testsupport
+}  // namespace ptmove

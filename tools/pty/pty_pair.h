@@ -1,7 +1,9 @@
-// A pseudo-terminal standing in for a serial port in tests: the program
-// under test opens the slave by its path; the test reads the master.
-#ifndef PTMOVE_TESTS_PTY_PAIR_H_
-#define PTMOVE_TESTS_PTY_PAIR_H_
+// A pseudo-terminal standing in for a serial port: the program under test
+// or under ptsim opens the slave by its path, as it would a serial device,
+// and the other side reads what it wrote from the master. Shared by ptsim
+// and the tests.
+#ifndef PTMOVE_TOOLS_PTY_PTY_PAIR_H_
+#define PTMOVE_TOOLS_PTY_PTY_PAIR_H_
 
 #include <termios.h>
 
@@ -9,17 +11,22 @@
 #include <string>
 #include <vector>
 
-namespace ptmove::testsupport {
+namespace ptmove {
 
 class PtyPair {
  public:
-  PtyPair();  // aborts the test binary when no pseudo-terminal can be had
+  /// Opens a pair; valid() tells whether it worked, error() why not.
+  PtyPair();
   ~PtyPair();
   PtyPair(const PtyPair&) = delete;
   PtyPair& operator=(const PtyPair&) = delete;
 
+  bool valid() const { return master_ >= 0 && slave_ >= 0; }
+  const std::string& error() const { return error_; }
+
   const std::string& slavePath() const { return slavePath_; }
   int master() const { return master_; }
+  int slave() const { return slave_; }
 
   /// Everything the slave side has written so far (non-blocking).
   std::vector<std::uint8_t> readAvailable();
@@ -36,10 +43,11 @@ class PtyPair {
 
  private:
   int master_ = -1;
-  int slave_ = -1;  // kept open so settings and data outlive the program
+  int slave_ = -1;  // kept open, so settings and data outlive the program
   std::string slavePath_;
+  std::string error_;
 };
 
-}  // namespace ptmove::testsupport
+}  // namespace ptmove
 
-#endif  // PTMOVE_TESTS_PTY_PAIR_H_
+#endif  // PTMOVE_TOOLS_PTY_PTY_PAIR_H_
