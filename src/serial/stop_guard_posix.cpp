@@ -125,6 +125,9 @@ void closeAllBut(int keep, int alsoKeep) {
   for (int signal : terminatingSignals()) {
     ::signal(signal, SIG_IGN);
   }
+  for (int signal : kFaults) {
+    ::signal(signal, SIG_DFL);  // the program's fault handler is not ours
+  }
   ::signal(SIGPIPE, SIG_IGN);
   sigset_t none;
   sigemptyset(&none);
@@ -154,33 +157,33 @@ void closeAllBut(int keep, int alsoKeep) {
 }  // namespace
 
 StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) {
+  catchFaults(port.nativeHandle(), stops);
+  catchingFaults_ = true;
   // Neither end may reach a program started later: one holding the write
   // end would keep the guard from seeing this process die.
   int pipeEnds[2];
   if (pipe(pipeEnds) != 0) {
     error_ = "cannot start the stop guard: " + systemMessage(errno);
-  } else {
-    fcntl(pipeEnds[0], F_SETFD, FD_CLOEXEC);
-    fcntl(pipeEnds[1], F_SETFD, FD_CLOEXEC);
-    const pid_t child = fork();
-    const int forkError = errno;
-    if (child == 0) {
-      ::close(pipeEnds[1]);
-      keepWatch(port, stops, pipeEnds[0]);
-    }
-    ::close(pipeEnds[0]);
-    if (child < 0) {
-      error_ = "cannot start the stop guard: " + systemMessage(forkError);
-      ::close(pipeEnds[1]);
-    } else {
-      setpgid(child, child);  // as the child does, whichever runs first
-      guard_ = child;
-      done_ = pipeEnds[1];
-      watching_ = true;
-    }
+    return;
   }
-  catchFaults(port.nativeHandle(), stops);
-  catchingFaults_ = true;
+  fcntl(pipeEnds[0], F_SETFD, FD_CLOEXEC);
+  fcntl(pipeEnds[1], F_SETFD, FD_CLOEXEC);
+  const pid_t child = fork();
+  const int forkError = errno;
+  if (child == 0) {
+    ::close(pipeEnds[1]);
+    keepWatch(port, stops, pipeEnds[0]);
+  }
+  ::close(pipeEnds[0]);
+  if (child < 0) {
+    error_ = "cannot start the stop guard: " + systemMessage(forkError);
+    ::close(pipeEnds[1]);
+    return;
+  }
+  setpgid(child, child);  // as the child does, whichever runs first
+  guard_ = child;
+  done_ = pipeEnds[1];
+  watching_ = true;
 }
 
 StopGuard::~StopGuard() {

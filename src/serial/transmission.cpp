@@ -71,12 +71,14 @@ void sendMove(std::ostream& out, std::ostream& diagnostics, const MoveRequest& r
   // From the movement frame on, the head must be stopped whatever happens:
   // the guard sends the stop frames if this process dies, and an interrupt
   // ends the wait (or a write held up by the line) instead of the program.
+  // The guard starts last, right before the frame: after a fork every page
+  // this process writes is copied, and the fewer the sooner the frame.
   const StopFrames stops = stopFramesFor(request.frame);
+  InterruptibleWait wait;
   StopGuard guard(port, stops);
   if (!guard.watching()) {
     diagnose(diagnostics, guard.error());
   }
-  InterruptibleWait wait;
   writeFrame(port, request.frame, "movement frame", out, diagnostics, &wait);
   wait.wait(waitMilliseconds(request.durationSeconds));
   // Every stop frame, whole, whatever became of the movement frame: a
