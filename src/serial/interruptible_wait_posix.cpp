@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
+#include <cstring>  // sigabbrev_np
 
 #include "interruptible_wait.h"
 

@@ -79,7 +79,6 @@ class SerialPort {
   /// line) is discarded, so closing never hangs.
   void close();
 
-  bool isOpen() const;
   NativePortHandle nativeHandle() const;
 
   /// Why the last call that failed did: a sentence for the user, naming the

@@ -16,7 +16,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -472,10 +471,6 @@ void SerialPort::close() {
   }
   ::close(fd_);
   fd_ = -1;
-}
-
-bool SerialPort::isOpen() const {
-  return fd_ >= 0;
 }
 
 NativePortHandle SerialPort::nativeHandle() const {

@@ -322,10 +322,6 @@ void SerialPort::close() {
   }
 }
 
-bool SerialPort::isOpen() const {
-  return handle_ != nullptr;
-}
-
 NativePortHandle SerialPort::nativeHandle() const {
   return handle_;
 }
