@@ -33,7 +33,7 @@ TEST(InterruptibleWaitPosixTest, InterruptEndsTheWaitAtOnce) {
     InterruptibleWait wait;
     const Clock::time_point start = Clock::now();
     std::thread sender = signalLater(signal, std::chrono::milliseconds(100));
-    EXPECT_FALSE(wait.wait(60'000)) << signal;
+    EXPECT_EQ(wait.wait(60'000), WaitEnd::kInterrupted) << signal;
     sender.join();
     EXPECT_TRUE(wait.interrupted());
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << signal;
@@ -44,7 +44,7 @@ TEST(InterruptibleWaitPosixTest, InterruptBeforeTheWaitIsNotLost) {
   InterruptibleWait wait;
   raise(SIGTERM);
   const Clock::time_point start = Clock::now();
-  EXPECT_FALSE(wait.wait(60'000));
+  EXPECT_EQ(wait.wait(60'000), WaitEnd::kInterrupted);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
 }
 
@@ -62,7 +62,8 @@ TEST(InterruptibleWaitPosixTest, KeepsWhatWasIgnoredOrBlockedAndRestoresTheRest)
     EXPECT_NE(handlerOf(SIGINT), SIG_DFL);
     std::thread hangUp = signalLater(SIGHUP, std::chrono::milliseconds(20));
     std::thread user = signalLater(SIGUSR2, std::chrono::milliseconds(40));
-    EXPECT_TRUE(wait.wait(200)) << "neither an ignored nor a blocked signal ends the wait";
+    EXPECT_EQ(wait.wait(200), WaitEnd::kElapsed)
+        << "neither an ignored nor a blocked signal ends the wait";
     hangUp.join();
     user.join();
     EXPECT_FALSE(wait.interrupted());
@@ -83,7 +84,7 @@ TEST(InterruptibleWaitPosixTest, EachWaitStartsUninterrupted) {
   }
   InterruptibleWait second;
   EXPECT_FALSE(second.interrupted());
-  EXPECT_TRUE(second.wait(1));
+  EXPECT_EQ(second.wait(1), WaitEnd::kElapsed);
 }
 
 TEST(InterruptibleWaitPosixTest, EndsTheProcessAsTheSignalWould) {

@@ -47,7 +47,7 @@ TEST(TransmissionTest, WaitIsSecondsTimesThousandTruncated) {
 TEST(TransmissionTest, WaitsAtLeastTheTime) {
   const auto start = std::chrono::steady_clock::now();
   InterruptibleWait wait;
-  EXPECT_TRUE(wait.wait(120));
+  EXPECT_EQ(wait.wait(120), WaitEnd::kElapsed);
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_GE(elapsed, std::chrono::milliseconds(120));
   EXPECT_LT(elapsed, std::chrono::seconds(5));

@@ -24,4 +24,18 @@ std::string speedInParentheses(std::int32_t bitsPerSecond) {
   return bitsPerSecond > 0 ? " (" + std::to_string(bitsPerSecond) + " bit/s)" : "";
 }
 
+void SerialPort::settleAfterReopening() {
+  vanished_ = false;
+  bytesWritten_ = 0;
+  // What failed on the first opening fails again: tried, not reported.
+  const std::int32_t baudRate = baudRate_;
+  if (timeoutsApplied_) {
+    applyTimeouts();
+  }
+  if (lineSettingsApplied_) {
+    applyLineSettings(baudRate);
+  }
+  error_.clear();
+}
+
 }  // namespace ptmove

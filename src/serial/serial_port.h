@@ -1,7 +1,8 @@
 // A serial port opened for one movement: exclusive use, line settings for a
 // pan-tilt receiver, writes and a drain that never take longer than the
-// line needs. Implemented once per platform (serial_port_posix.cpp,
-// serial_port_win32.cpp).
+// line needs, and a device that vanished (a USB adapter unplugged) let go
+// and opened again by the same name. Implemented once per platform
+// (serial_port_posix.cpp, serial_port_win32.cpp).
 #ifndef PTMOVE_SERIAL_SERIAL_PORT_H_
 #define PTMOVE_SERIAL_SERIAL_PORT_H_
 
@@ -10,9 +11,9 @@
 #include <cstdint>
 #include <string>
 
-namespace ptmove {
+#include "interrupts.h"
 
-class InterruptibleWait;
+namespace ptmove {
 
 #ifdef _WIN32
 using NativePortHandle = void*;  // a HANDLE
@@ -52,9 +53,9 @@ class SerialPort {
   /// port in use is let go at once, its owner's line untouched.
   bool open(std::int32_t portNumber);
 
-  /// Takes over a port that is already open (the Windows stop guard's
-  /// inherited handle).
-  void adopt(NativePortHandle handle);
+  /// Takes over COM<portNumber>, already open and set to `baudRate` (the
+  /// Windows stop guard's inherited handle).
+  void adopt(NativePortHandle handle, std::int32_t portNumber, std::int32_t baudRate);
 
   /// Read timeouts: 1 ms between bytes, 100 ms per byte plus 1000 ms in
   /// all. Writes have no timeout of the device's own. False when they
@@ -65,11 +66,33 @@ class SerialPort {
   /// DTR and RTS raised. False when the line cannot be set up as asked.
   bool applyLineSettings(std::int32_t baudRate);
 
+  /// How write() meets a failed write.
+  enum class OnError { kGiveUp, kRetry };
+
   /// Writes all of `data` within writeLimit(size). When `interrupts` is
   /// given, an interrupt also ends a write that is waiting for the line.
-  /// Returns the count of bytes written: less than `size` only on failure.
+  /// With OnError::kRetry a write the system refuses is tried again until
+  /// that bound, unless the device has vanished. A device that has
+  /// vanished is let go at once (vanished() then tells). Returns the count
+  /// of bytes written: less than `size` only on failure.
   std::size_t write(const std::uint8_t* data, std::size_t size,
-                    const InterruptibleWait* interrupts = nullptr);
+                    const Interrupts* interrupts = nullptr, OnError onError = OnError::kGiveUp);
+
+  /// Whether the device has gone (unplugged, hung up) as far as the system
+  /// tells now, without waiting.
+  bool hasVanished() const;
+
+  /// Lets go of a device that has vanished, at once and without touching
+  /// the line, so that the system can give a returning device its name.
+  void letGo();
+
+  /// The device was let go after it vanished, and is not open again.
+  bool vanished() const { return vanished_; }
+
+  /// Opens the same device again by its name, with the timeouts and the
+  /// line settings asked for before. False while it is not back; error()
+  /// then says why.
+  bool reopen();
 
   /// Waits until everything written has left the port, within the write
   /// limit of all bytes written. False when output was still waiting then.
@@ -81,14 +104,30 @@ class SerialPort {
 
   NativePortHandle nativeHandle() const;
 
+  std::int32_t portNumber() const { return portNumber_; }
+
+  /// The speed asked of applyLineSettings, or 0.
+  std::int32_t baudRate() const { return baudRate_; }
+
+  /// The port in messages: "COM3 (/dev/ttyUSB0, from PTMOVE_COM3)".
+  const std::string& name() const { return name_; }
+
   /// Why the last call that failed did: a sentence for the user, naming the
   /// port and, where it helps, what to do.
   const std::string& error() const { return error_; }
 
  private:
+  bool openDevice();            // the device of portNumber_, for this process alone
+  void settleAfterReopening();  // the settings asked before, again
+
+  std::int32_t portNumber_ = 0;
   std::string name_;                // "COM3 (/dev/ttyS2, ...)", for messages
+  std::int32_t baudRate_ = 0;       // as asked of applyLineSettings, or 0
   std::int32_t bitsPerSecond_ = 0;  // as set by applyLineSettings, or 0
   std::size_t bytesWritten_ = 0;
+  bool timeoutsApplied_ = false;
+  bool lineSettingsApplied_ = false;
+  bool vanished_ = false;
   std::string error_;
 #ifdef _WIN32
   void* handle_ = nullptr;

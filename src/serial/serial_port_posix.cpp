@@ -2,6 +2,9 @@
 // /dev/ttyS<n-1>. Exclusive use is an flock on the device plus the
 // terminal's exclusive mode, as other serial programs expect. The device
 // stays non-blocking once open, so that every write can be bounded in time.
+// A device that hangs up or fails with EIO, ENODEV or ENXIO has vanished
+// (an unplugged USB adapter): its descriptor is closed at once, because
+// while it is open the kernel gives the returning adapter another name.
 
 #include <errno.h>
 #include <fcntl.h>
@@ -21,9 +24,9 @@
 #include <thread>
 
 #include "custom_speed.h"
-#include "interruptible_wait.h"
 #include "serial_port.h"
 #include "system_message.h"
+#include "uart_clock.h"
 
 #ifdef __linux__
 #include <sys/sysmacros.h>
@@ -267,6 +270,15 @@ bool waitForRoom(int fd, Clock::duration left, const sigset_t* catchMask) {
   return true;
 }
 
+// Sleeps before a refused write is tried again. False when no time was left.
+bool pauseBeforeRetry(Clock::duration left) {
+  if (left <= Clock::duration::zero()) {
+    return false;
+  }
+  std::this_thread::sleep_for(std::min<Clock::duration>(left, std::chrono::milliseconds(10)));
+  return true;
+}
+
 // Bytes written but not yet sent by the device, or 0 when it cannot tell.
 int queuedOutput(int fd) {
   int queued = 0;
@@ -278,6 +290,30 @@ int queuedOutput(int fd) {
   (void)fd;
 #endif
   return queued;
+}
+
+// Errors of a device that is no longer there.
+bool isVanishedError(int error) {
+  return error == EIO || error == ENODEV || error == ENXIO;
+}
+
+// Why the UART behind `fd` cannot make `baudRate`, or "" when it can or
+// when the driver does not tell its clock.
+std::string uartRefusal(int fd, std::int32_t baudRate) {
+  UartRate rate;
+  if (baudRate <= 0 || !uartRateFor(fd, static_cast<std::uint32_t>(baudRate), rate)) {
+    return "";
+  }
+  const double off = percentOff(rate.bitsPerSecond, static_cast<std::uint32_t>(baudRate));
+  if (off <= kMostPercentOff) {
+    return "";
+  }
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "cannot make %d bit/s: the nearest its clock gives is %.0f bit/s (%u / %u), "
+                "%.1f %% off",
+                static_cast<int>(baudRate), rate.bitsPerSecond, rate.baseRate, rate.divisor, off);
+  return text;
 }
 
 }  // namespace
@@ -301,6 +337,11 @@ SerialPort::~SerialPort() {
 bool SerialPort::open(std::int32_t portNumber) {
   close();
   error_.clear();
+  portNumber_ = portNumber;
+  baudRate_ = 0;
+  timeoutsApplied_ = false;
+  lineSettingsApplied_ = false;
+  vanished_ = false;
   const std::string com = "COM" + std::to_string(portNumber);
   const PortDevice device = portDevice(portNumber);
   if (portNumber < 1) {
@@ -314,14 +355,19 @@ bool SerialPort::open(std::int32_t portNumber) {
   }
   name_ = com + " (" + device.path + (device.origin.rfind("PTMOVE_", 0) == 0 ? ", from " : ", ") +
           device.origin + ")";
+  return openDevice();
+}
+
+bool SerialPort::openDevice() {
+  const std::string path = portDevice(portNumber_).path;
   // Non-blocking, so that opening does not wait for a modem's carrier, and
   // no write can wait longer than we let it.
-  const int fd = ::open(device.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;
     error_ = "cannot open " + name_ + ": " +
-             (error == EBUSY ? inUse(lockHolder(device.path))
-                             : systemMessage(error) + openHint(error, device.path, portNumber));
+             (error == EBUSY ? inUse(lockHolder(path))
+                             : systemMessage(error) + openHint(error, path, portNumber_));
     return false;
   }
   // Another program's port is let go at once: a plain close, with no
@@ -330,7 +376,7 @@ bool SerialPort::open(std::int32_t portNumber) {
     const int error = errno;
     ::close(fd);
     error_ = "cannot open " + name_ + ": " +
-             (error == EWOULDBLOCK ? inUse(lockHolder(device.path)) : systemMessage(error));
+             (error == EWOULDBLOCK ? inUse(lockHolder(path)) : systemMessage(error));
     return false;
   }
   if (heldExclusivelyByOthers(fd)) {
@@ -344,14 +390,18 @@ bool SerialPort::open(std::int32_t portNumber) {
   return true;
 }
 
-void SerialPort::adopt(NativePortHandle handle) {
+void SerialPort::adopt(NativePortHandle handle, std::int32_t portNumber, std::int32_t baudRate) {
   close();
   fd_ = handle;
-  name_ = "the port";
+  portNumber_ = portNumber;
+  name_ = "COM" + std::to_string(portNumber);
+  baudRate_ = baudRate;
+  timeoutsApplied_ = lineSettingsApplied_ = true;
   bitsPerSecond_ = currentSpeed(fd_);
 }
 
 bool SerialPort::applyTimeouts() {
+  timeoutsApplied_ = true;
   termios t{};
   if (tcgetattr(fd_, &t) != 0) {
     error_ = "cannot set the timeouts of " + name_ + ": " + notATerminal(errno);
@@ -369,6 +419,11 @@ bool SerialPort::applyTimeouts() {
 
 bool SerialPort::applyLineSettings(std::int32_t baudRate) {
   const std::string line = name_ + " at " + std::to_string(baudRate) + " bit/s, raw 8N1";
+  lineSettingsApplied_ = true;
+  baudRate_ = baudRate;
+  // A rate the UART's divisor cannot make is not set at all: the line
+  // would run at another rate while the driver reports the one asked.
+  const std::string uartCannot = uartRefusal(fd_, baudRate);
   termios t{};
   bool lineSet = false;
   if (tcgetattr(fd_, &t) != 0) {
@@ -377,7 +432,7 @@ bool SerialPort::applyLineSettings(std::int32_t baudRate) {
     // The rest of the settings are applied even when the speed is refused,
     // so the frames still leave unaltered.
     makeRawEightNOne(t);
-    const SpeedName* speed = findSpeed(baudRate);
+    const SpeedName* speed = uartCannot.empty() ? findSpeed(baudRate) : nullptr;
     if (speed != nullptr) {
       cfsetispeed(&t, speed->code);
       cfsetospeed(&t, speed->code);
@@ -385,10 +440,14 @@ bool SerialPort::applyLineSettings(std::int32_t baudRate) {
     termios now{};
     if (tcsetattr(fd_, TCSANOW, &t) != 0) {
       error_ = "cannot set the line of " + line + ": " + systemMessage(errno);
-    } else if (tcgetattr(fd_, &now) != 0 || settingNotHeld(now) != nullptr) {
+    } else if (tcgetattr(fd_, &now) != 0) {
+      error_ = "cannot read back the line of " + line + ": " + systemMessage(errno);
+    } else if (const char* setting = settingNotHeld(now)) {
       // tcsetattr succeeds when any part was applied: read back what holds.
-      const char* setting = settingNotHeld(now);
-      error_ = "the driver of " + name_ + " did not keep " + (setting ? setting : "the line");
+      error_ = "the driver of " + name_ + " did not keep " + setting;
+    } else if (!uartCannot.empty()) {
+      error_ = "the UART of " + name_ + " " + uartCannot + "; it keeps the speed it has" +
+               speedInParentheses(currentSpeed(fd_)) + ", raw 8N1";
     } else if (baudRate <= 0) {
       error_ = std::to_string(baudRate) + " bit/s is not a line speed; " + name_ +
                " keeps the speed it has" + speedInParentheses(currentSpeed(fd_)) + ", raw 8N1";
@@ -409,28 +468,43 @@ bool SerialPort::applyLineSettings(std::int32_t baudRate) {
 }
 
 std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
-                              const InterruptibleWait* interrupts) {
+                              const Interrupts* interrupts, OnError onError) {
   const std::chrono::milliseconds limit = writeLimit(size, bitsPerSecond_);
   const Clock::time_point deadline = Clock::now() + limit;
   const sigset_t* catchMask = interrupts != nullptr ? interrupts->catchMask() : nullptr;
   std::size_t written = 0;
   std::string failure;
   while (written < size) {
+    if (fd_ < 0) {
+      failure = "the device has vanished";
+      break;
+    }
     const ssize_t n = ::write(fd_, data + written, size - written);
     if (n > 0) {
       written += static_cast<std::size_t>(n);
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-      failure = systemMessage(errno);
+    const int error = n < 0 ? errno : 0;
+    if (isVanishedError(error)) {
+      failure = systemMessage(error) + ": the device has vanished";
+      letGo();
+      break;
+    }
+    const bool refused = n < 0 && error != EAGAIN && error != EWOULDBLOCK && error != EINTR;
+    if (refused && onError == OnError::kGiveUp) {
+      failure = systemMessage(error);
       break;
     }
     if (interrupts != nullptr && interrupts->interrupted()) {
       failure = "cut short by " + interrupts->interruptName();
       break;
     }
-    if (!waitForRoom(fd_, deadline - Clock::now(), catchMask)) {
-      failure = "the line took nothing more for " + seconds(limit);
+    // A refused write is tried again after a pause; otherwise the line
+    // has no room yet.
+    const Clock::duration left = deadline - Clock::now();
+    if (refused ? !pauseBeforeRetry(left) : !waitForRoom(fd_, left, catchMask)) {
+      failure = refused ? systemMessage(error) + ", again and again for " + seconds(limit)
+                        : "the line took nothing more for " + seconds(limit);
       break;
     }
   }
@@ -440,6 +514,33 @@ std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
              name_ + ": " + failure;
   }
   return written;
+}
+
+bool SerialPort::hasVanished() const {
+  if (fd_ < 0) {
+    return vanished_;
+  }
+  pollfd watch = {fd_, 0, 0};
+  return poll(&watch, 1, 0) == 1 && (watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+void SerialPort::letGo() {
+  if (fd_ >= 0) {
+    // No flush, drain or settings: there is no device left to take them.
+    ::close(fd_);
+    fd_ = -1;
+    exclusive_ = false;
+  }
+  vanished_ = true;
+}
+
+bool SerialPort::reopen() {
+  close();
+  if (!openDevice()) {
+    return false;
+  }
+  settleAfterReopening();
+  return true;
 }
 
 bool SerialPort::drain() {

@@ -13,7 +13,6 @@
 #include <memory>
 #include <string>
 
-#include "interruptible_wait.h"
 #include "serial_port.h"
 #include "system_message.h"
 
@@ -73,6 +72,25 @@ HANDLE claimPort(std::int32_t portNumber) {
     return nullptr;
   }
   return claim;
+}
+
+// Errors of a port whose device is no longer there: Windows' own serial
+// drivers and the USB adapters' report removal in these ways.
+bool isVanishedError(DWORD error) {
+  switch (error) {
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_IO_DEVICE:
+    case ERROR_NOT_READY:
+      return true;
+    default:
+      return false;
+  }
 }
 
 std::string openHint(DWORD error) {
@@ -193,17 +211,29 @@ SerialPort::~SerialPort() {
 bool SerialPort::open(std::int32_t portNumber) {
   close();
   error_.clear();
+  portNumber_ = portNumber;
+  baudRate_ = 0;
+  timeoutsApplied_ = false;
+  lineSettingsApplied_ = false;
+  vanished_ = false;
   name_ = "COM" + std::to_string(portNumber);
   claim_ = claimPort(portNumber);
   if (claim_ == nullptr) {
     error_ = "cannot open " + name_ + ": in use by another run of ptmove";
     return false;
   }
+  if (!openDevice()) {
+    close();
+    return false;
+  }
+  return true;
+}
+
+bool SerialPort::openDevice() {
   HANDLE handle = INVALID_HANDLE_VALUE;
   {
-    const WideName name = widen(portDevice(portNumber).path);
+    const WideName name = widen(portDevice(portNumber_).path);
     if (!name) {
-      close();
       error_ = "cannot open " + name_ + ": " + systemMessage(ERROR_OUTOFMEMORY);
       return false;
     }
@@ -213,7 +243,6 @@ bool SerialPort::open(std::int32_t portNumber) {
   }
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    close();
     error_ = "cannot open " + name_ + ": " + systemMessage(error) + openHint(error);
     return false;
   }
@@ -221,14 +250,18 @@ bool SerialPort::open(std::int32_t portNumber) {
   return true;
 }
 
-void SerialPort::adopt(NativePortHandle handle) {
+void SerialPort::adopt(NativePortHandle handle, std::int32_t portNumber, std::int32_t baudRate) {
   close();
   handle_ = handle;
-  name_ = "the port";
+  portNumber_ = portNumber;
+  name_ = "COM" + std::to_string(portNumber);
+  baudRate_ = baudRate;
+  timeoutsApplied_ = lineSettingsApplied_ = true;
   bitsPerSecond_ = currentSpeed(handle_);
 }
 
 bool SerialPort::applyTimeouts() {
+  timeoutsApplied_ = true;
   COMMTIMEOUTS timeouts;
   timeouts.ReadIntervalTimeout = 1;
   timeouts.ReadTotalTimeoutMultiplier = 100;
@@ -243,6 +276,8 @@ bool SerialPort::applyTimeouts() {
 }
 
 bool SerialPort::applyLineSettings(std::int32_t baudRate) {
+  lineSettingsApplied_ = true;
+  baudRate_ = baudRate;
   if (baudRate > 0) {
     DCB dcb = lineSettings(static_cast<DWORD>(baudRate));
     if (SetCommState(handle_, &dcb)) {
@@ -267,31 +302,88 @@ bool SerialPort::applyLineSettings(std::int32_t baudRate) {
 }
 
 std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
-                              const InterruptibleWait* interrupts) {
+                              const Interrupts* interrupts, OnError onError) {
   const std::chrono::milliseconds limit = writeLimit(size, bitsPerSecond_);
+  const ULONGLONG giveUpAt = GetTickCount64() + static_cast<ULONGLONG>(limit.count());
   const IoDeadline deadline(limit, interrupts != nullptr ? interrupts->interruptEvent() : nullptr);
   std::size_t written = 0;
   DWORD error = ERROR_SUCCESS;
-  while (written < size) {
+  while (written < size && handle_ != nullptr) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - written, 0x7FFFFFFF));
     DWORD count = 0;
     const BOOL ok = WriteFile(handle_, data + written, chunk, &count, nullptr);
     written += count;
-    if (!ok || count == 0) {
-      error = ok ? ERROR_WRITE_FAULT : GetLastError();
+    if (ok && count > 0) {
+      continue;
+    }
+    error = ok ? ERROR_WRITE_FAULT : GetLastError();
+    if (deadline.cut()) {
       break;
     }
+    if (isVanishedError(error)) {
+      letGo();
+      break;
+    }
+    // A refused write is tried again after a pause, within the bound.
+    if (onError == OnError::kGiveUp || GetTickCount64() >= giveUpAt) {
+      break;
+    }
+    Sleep(10);
   }
   bytesWritten_ += written;
   if (written < size) {
-    const std::string failure = !deadline.cut() ? systemMessage(error)
-                                : deadline.byInterrupt()
-                                    ? "cut short by " + interrupts->interruptName()
-                                    : "the line took nothing more for " + seconds(limit);
+    std::string failure;
+    if (deadline.cut()) {
+      failure = deadline.byInterrupt() ? "cut short by " + interrupts->interruptName()
+                                       : "the line took nothing more for " + seconds(limit);
+    } else if (vanished_) {
+      failure =
+          (error == ERROR_SUCCESS ? "" : systemMessage(error) + ": ") + "the device has vanished";
+    } else {
+      failure = systemMessage(error);
+    }
     error_ = std::to_string(written) + " of " + std::to_string(size) + " bytes written to " +
              name_ + ": " + failure;
   }
   return written;
+}
+
+bool SerialPort::hasVanished() const {
+  if (handle_ == nullptr) {
+    return vanished_;
+  }
+  DWORD errors = 0;
+  COMSTAT status;
+  return !ClearCommError(handle_, &errors, &status) && isVanishedError(GetLastError());
+}
+
+void SerialPort::letGo() {
+  if (handle_ != nullptr) {
+    CloseHandle(handle_);
+    handle_ = nullptr;
+  }
+  unsent_ = false;
+  vanished_ = true;
+}
+
+bool SerialPort::reopen() {
+  if (handle_ != nullptr) {
+    CloseHandle(handle_);
+    handle_ = nullptr;
+  }
+  // A guard takes the claim over once the program that held it has died.
+  if (claim_ == nullptr) {
+    claim_ = claimPort(portNumber_);
+    if (claim_ == nullptr) {
+      error_ = "cannot open " + name_ + ": in use by another run of ptmove";
+      return false;
+    }
+  }
+  if (!openDevice()) {
+    return false;
+  }
+  settleAfterReopening();
+  return true;
 }
 
 bool SerialPort::drain() {

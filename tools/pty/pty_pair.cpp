@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -62,6 +63,10 @@ termios PtyPair::slaveSettings() const {
 
 void PtyPair::suspendOutput() {
   tcflow(slave_, TCOOFF);
+}
+
+bool PtyPair::hangUp() {
+  return ioctl(slave_, TIOCVHANGUP) == 0;
 }
 
 void PtyPair::closeMaster() {

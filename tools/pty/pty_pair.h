@@ -37,6 +37,11 @@ class PtyPair {
   /// Closes the master: the port vanishes for whoever has the slave open.
   void closeMaster();
 
+  /// Hangs the slave up, as the kernel does to a USB adapter's terminal when
+  /// the adapter is unplugged: whoever has it open can no longer use it
+  /// (writes fail with EIO). Needs CAP_SYS_ADMIN; false without it.
+  bool hangUp();
+
   /// Suspends the slave's output as another holder of the line can
   /// (tcflow TCOOFF): writes to the port then wait for room that never comes.
   void suspendOutput();

@@ -2,13 +2,14 @@
 
 #include "stop_guard.h"
 
+#include "stop_delivery.h"
+
 namespace ptmove {
 
 void sendStopFrames(SerialPort& port, const StopFrames& stops) {
-  for (const CommandFrame& frame : stops) {
-    port.write(frame.data(), frame.size());
+  if (deliverStops(port, stops).sent) {
+    port.drain();
   }
-  port.drain();
   port.close();
 }
 

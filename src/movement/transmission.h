@@ -1,7 +1,7 @@
 // One movement on the serial line: open the port, send the movement frame,
 // wait, send the stop frames, close.
-#ifndef PTMOVE_SERIAL_TRANSMISSION_H_
-#define PTMOVE_SERIAL_TRANSMISSION_H_
+#ifndef PTMOVE_MOVEMENT_TRANSMISSION_H_
+#define PTMOVE_MOVEMENT_TRANSMISSION_H_
 
 #include <cstdint>
 #include <ostream>
@@ -20,7 +20,9 @@ struct MoveRequest {
 /// Carries out the movement. The program's fixed messages go to `out`; each
 /// failure also writes one line to `diagnostics` saying why and what to do.
 /// Failures never stop the stop frames from being sent once the port is
-/// open. After an interrupt, ends the process as that interrupt would have.
+/// open; a port whose device vanishes during the movement is let go at once
+/// and opened again to send them. After an interrupt, ends the process as
+/// that interrupt would have.
 void sendMove(std::ostream& out, std::ostream& diagnostics, const MoveRequest& request);
 
 /// The wait for a duration: seconds x 1000 in double precision, truncated
@@ -30,4 +32,4 @@ std::uint64_t waitMilliseconds(float durationSeconds);
 
 }  // namespace ptmove
 
-#endif  // PTMOVE_SERIAL_TRANSMISSION_H_
+#endif  // PTMOVE_MOVEMENT_TRANSMISSION_H_

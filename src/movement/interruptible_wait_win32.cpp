@@ -7,6 +7,7 @@
 #include <timeapi.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "interruptible_wait.h"
@@ -84,23 +85,35 @@ InterruptibleWait::~InterruptibleWait() {
   }
 }
 
-bool InterruptibleWait::wait(std::uint64_t milliseconds) {
+WaitEnd InterruptibleWait::wait(std::uint64_t milliseconds, const SerialPort* watched) {
+  const auto end = [this] { return interrupted() ? WaitEnd::kInterrupted : WaitEnd::kElapsed; };
   if (milliseconds == 0) {
-    return !interrupted();
+    return end();
   }
   const FineTimer fineTimer;
-  // Waits take 32 bits and read 0xFFFFFFFF as INFINITE: wait in steps.
-  constexpr std::uint64_t kStep = 0x7FFFFFFF;
-  while (milliseconds > 0 && !interrupted()) {
-    const std::uint64_t step = std::min(milliseconds, kStep);
+  // The port tells that it has vanished only when asked: ask every 100 ms.
+  // Waits take 32 bits and read 0xFFFFFFFF as INFINITE: wait in steps,
+  // counted against the clock so that they add up to the time asked.
+  const std::uint64_t kStep = watched != nullptr ? 100 : 0x7FFFFFFF;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  while (!interrupted()) {
+    const std::uint64_t elapsed = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    if (elapsed >= milliseconds) {
+      break;
+    }
+    const std::uint64_t step = std::min(milliseconds - elapsed, kStep);
     if (interrupt.wake != nullptr) {
       WaitForSingleObject(interrupt.wake, static_cast<DWORD>(step));
     } else {
       Sleep(static_cast<DWORD>(step));
     }
-    milliseconds -= step;
+    if (watched != nullptr && watched->hasVanished()) {
+      return WaitEnd::kPortVanished;
+    }
   }
-  return !interrupted();
+  return end();
 }
 
 bool InterruptibleWait::interrupted() const {

@@ -2,11 +2,14 @@
 // keeps only the port and the read end of a pipe from the program, ignores
 // the interrupts, and blocks reading the pipe. "done" lets it go quietly; the
 // pipe's end without "done" means the program died mid-movement, and the
-// guard sends the stop frames. A fault inside the program sends them first
+// guard sends the stop frames. It watches the port meanwhile, and lets go
+// of it at once when it hangs up, so that a returning USB adapter gets its
+// name back. A fault inside the program sends them first
 // from a handler on an alternate stack.
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -139,6 +142,19 @@ void closeAllBut(int keep, int alsoKeep) {
   char said[sizeof kDone] = {};
   std::size_t got = 0;
   while (got < sizeof said) {
+    pollfd watch[2] = {{done, POLLIN, 0}, {port.nativeHandle(), 0, 0}};
+    if (poll(watch, port.vanished() ? 1 : 2, -1) < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      break;
+    }
+    if (!port.vanished() && (watch[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      port.letGo();
+    }
+    if (watch[0].revents == 0) {
+      continue;
+    }
     const ssize_t n = read(done, said + got, sizeof said - got);
     if (n > 0) {
       got += static_cast<std::size_t>(n);
@@ -156,7 +172,7 @@ void closeAllBut(int keep, int alsoKeep) {
 
 }  // namespace
 
-StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) {
+StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) : port_(port) {
   catchFaults(port.nativeHandle(), stops);
   catchingFaults_ = true;
   // Neither end may reach a program started later: one holding the write
@@ -188,6 +204,12 @@ StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) {
 
 StopGuard::~StopGuard() {
   dismiss();
+}
+
+void StopGuard::followPort() {
+  if (catchingFaults_) {
+    faultStop.fd = port_.nativeHandle();
+  }
 }
 
 void StopGuard::dismiss() {

@@ -4,21 +4,23 @@
 // program sends the stop frames before it ends as that interrupt would
 // have. Implemented once per platform (interruptible_wait_posix.cpp,
 // interruptible_wait_win32.cpp).
-#ifndef PTMOVE_SERIAL_INTERRUPTIBLE_WAIT_H_
-#define PTMOVE_SERIAL_INTERRUPTIBLE_WAIT_H_
+#ifndef PTMOVE_MOVEMENT_INTERRUPTIBLE_WAIT_H_
+#define PTMOVE_MOVEMENT_INTERRUPTIBLE_WAIT_H_
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-#include <signal.h>
-#endif
+#include "interrupts.h"
+#include "serial_port.h"
 
 namespace ptmove {
 
-class InterruptibleWait {
+/// How a wait ended.
+enum class WaitEnd { kElapsed, kInterrupted, kPortVanished };
+
+class InterruptibleWait : public Interrupts {
  public:
   /// Starts catching interrupts: on POSIX every catchable signal whose
   /// default action ends the process (INT, TERM, HUP, QUIT, USR1, ALRM, the
@@ -30,19 +32,20 @@ class InterruptibleWait {
 
   /// Puts back what was there. A signal that arrived after the run was
   /// over then takes its usual effect.
-  ~InterruptibleWait();
+  ~InterruptibleWait() override;
 
   InterruptibleWait(const InterruptibleWait&) = delete;
   InterruptibleWait& operator=(const InterruptibleWait&) = delete;
 
-  /// Blocks for `milliseconds`, however long, or until an interrupt.
-  /// Returns false when interrupted.
-  bool wait(std::uint64_t milliseconds);
+  /// Blocks for `milliseconds`, however long, or until an interrupt, or
+  /// until the device of `watched`, when given, vanishes (hangs up, is
+  /// unplugged).
+  WaitEnd wait(std::uint64_t milliseconds, const SerialPort* watched = nullptr);
 
-  bool interrupted() const;
+  bool interrupted() const override;
 
   /// The interrupt that was caught, as users know it: "SIGTERM", "Ctrl+C".
-  std::string interruptName() const;
+  std::string interruptName() const override;
 
   /// After an interrupt, ends the process as that interrupt would have (a
   /// shell sees 130 for SIGINT, 143 for SIGTERM; Windows' exit code for
@@ -52,12 +55,12 @@ class InterruptibleWait {
 #ifdef _WIN32
   /// An event that is set when an interrupt comes, for code that must stop
   /// waiting on something else.
-  void* interruptEvent() const;
+  void* interruptEvent() const override;
 #else
   /// The signal mask under which a blocking call (ppoll) lets the caught
   /// signals in, so that an interrupt ends it. At other times they wait,
   /// blocked, to be taken by wait() or by the next such call.
-  const sigset_t* catchMask() const;
+  const sigset_t* catchMask() const override;
 #endif
 
  private:
@@ -72,4 +75,4 @@ const std::vector<int>& terminatingSignals();
 
 }  // namespace ptmove
 
-#endif  // PTMOVE_SERIAL_INTERRUPTIBLE_WAIT_H_
+#endif  // PTMOVE_MOVEMENT_INTERRUPTIBLE_WAIT_H_

@@ -3,6 +3,7 @@
 // The wait takes them with sigtimedwait, and port writes let them in only
 // inside ppoll, so none can slip between a check and a blocking call.
 
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -114,10 +115,12 @@ InterruptibleWait::~InterruptibleWait() {
   pthread_sigmask(SIG_SETMASK, &saved_->outside, nullptr);
 }
 
-bool InterruptibleWait::wait(std::uint64_t milliseconds) {
+WaitEnd InterruptibleWait::wait(std::uint64_t milliseconds, const SerialPort* watched) {
   using Clock = std::chrono::steady_clock;
-  // sigtimedwait keeps to the timer's usual slack, where select-style waits
-  // add 0.1 % of the time.
+  // sigtimedwait keeps to the timer's usual slack. ppoll, which also
+  // watches the port, may wake up to 0.2 % late (100 ms at most): it covers
+  // the wait but for its last stretch, which sigtimedwait then waits out.
+  const int port = watched != nullptr ? watched->nativeHandle() : -1;
   const Clock::time_point start = Clock::now();
   while (caughtSignal == 0) {
     const auto elapsed =
@@ -127,17 +130,31 @@ bool InterruptibleWait::wait(std::uint64_t milliseconds) {
       break;
     }
     // Microseconds left, in steps of an hour at most so nothing overflows.
-    const std::uint64_t left = std::min<std::uint64_t>(
+    std::uint64_t left = std::min<std::uint64_t>(
         (milliseconds - elapsedMicros / 1000) * 1000 - elapsedMicros % 1000, 3'600'000'000ull);
+    const std::uint64_t pollSlack = std::min<std::uint64_t>(left / 500, 100'000) + 1000;
+    const bool watching = port >= 0 && left > pollSlack;
+    if (watching) {
+      left -= pollSlack;
+    }
     timespec step{};
     step.tv_sec = static_cast<time_t>(left / 1'000'000);
     step.tv_nsec = static_cast<long>(left % 1'000'000) * 1000;
+    if (watching) {
+      // Events 0: only a hang-up or an error wakes it, besides a signal.
+      pollfd watch = {port, 0, 0};
+      if (ppoll(&watch, 1, &step, &saved_->outside) == 1 &&
+          (watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        return WaitEnd::kPortVanished;
+      }
+      continue;
+    }
     const int signal = sigtimedwait(&saved_->caught, nullptr, &step);
     if (signal > 0 && caughtSignal == 0) {
       caughtSignal = signal;
     }
   }
-  return caughtSignal == 0;
+  return caughtSignal == 0 ? WaitEnd::kElapsed : WaitEnd::kInterrupted;
 }
 
 bool InterruptibleWait::interrupted() const {

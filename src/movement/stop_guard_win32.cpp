@@ -20,13 +20,16 @@ namespace {
 constexpr wchar_t kGuardVariable[] = L"PTMOVE_STOP_GUARD";
 
 // What the program hands its guard, as the guard finds it in the
-// environment: "pid:port:process:done:address".
+// environment: "pid:port:process:done:address:com:baud". The COM number
+// and the speed let the guard open the port again if its device vanishes.
 struct GuardHandles {
   DWORD programId = 0;
   HANDLE port = nullptr;
   HANDLE program = nullptr;
   HANDLE done = nullptr;
   unsigned address = 1;
+  int com = 0;
+  int baud = 0;
 };
 
 std::wstring describe(const GuardHandles& handles) {
@@ -34,21 +37,28 @@ std::wstring describe(const GuardHandles& handles) {
          std::to_wstring(reinterpret_cast<ULONG_PTR>(handles.port)) + L":" +
          std::to_wstring(reinterpret_cast<ULONG_PTR>(handles.program)) + L":" +
          std::to_wstring(reinterpret_cast<ULONG_PTR>(handles.done)) + L":" +
-         std::to_wstring(handles.address);
+         std::to_wstring(handles.address) + L":" + std::to_wstring(handles.com) + L":" +
+         std::to_wstring(handles.baud);
 }
 
 bool parse(const wchar_t* text, GuardHandles& handles) {
   unsigned long programId = 0;
   unsigned long long port = 0, program = 0, done = 0;
   unsigned address = 0;
+  int com = 0, baud = 0;
   wchar_t extra = 0;
-  if (std::swscanf(text, L"%lu:%llu:%llu:%llu:%u%lc", &programId, &port, &program, &done, &address,
-                   &extra) != 5 ||
+  if (std::swscanf(text, L"%lu:%llu:%llu:%llu:%u:%d:%d%lc", &programId, &port, &program, &done,
+                   &address, &com, &baud, &extra) != 7 ||
       address > 0xFF) {
     return false;
   }
-  handles = {static_cast<DWORD>(programId), reinterpret_cast<HANDLE>(port),
-             reinterpret_cast<HANDLE>(program), reinterpret_cast<HANDLE>(done), address};
+  handles = {static_cast<DWORD>(programId),
+             reinterpret_cast<HANDLE>(port),
+             reinterpret_cast<HANDLE>(program),
+             reinterpret_cast<HANDLE>(done),
+             address,
+             com,
+             baud};
   return true;
 }
 
@@ -112,11 +122,13 @@ HANDLE startGuard(const GuardHandles& handles, std::vector<HANDLE> inherited) {
 
 }  // namespace
 
-StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) {
+StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) : port_(port) {
   SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
   GuardHandles handles;
   handles.programId = GetCurrentProcessId();
   handles.address = stops.frames[0][1];
+  handles.com = port.portNumber();
+  handles.baud = port.baudRate();
   handles.port = inheritableCopy(port.nativeHandle(), 0);
   handles.program =
       inheritableCopy(GetCurrentProcess(), SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION);
@@ -137,6 +149,10 @@ StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) {
 
 StopGuard::~StopGuard() {
   dismiss();
+}
+
+void StopGuard::followPort() {
+  // Windows has no fault handler of ours: the guard process covers faults.
 }
 
 void StopGuard::dismiss() {
@@ -167,13 +183,21 @@ bool runAsStopGuard() {
     return false;
   }
   SetEnvironmentVariableW(kGuardVariable, nullptr);
+  SerialPort port;
+  port.adopt(handles.port, handles.com, handles.baud);
+  // Every 100 ms the port is asked whether its device is still there: a
+  // vanished one is let go at once, so that it can come back by its name.
   HANDLE events[2] = {handles.done, handles.program};
-  WaitForMultipleObjects(2, events, FALSE, INFINITE);
+  while (WaitForMultipleObjects(2, events, FALSE, 100) == WAIT_TIMEOUT) {
+    if (!port.vanished() && port.hasVanished()) {
+      port.letGo();
+    }
+  }
   if (WaitForSingleObject(handles.done, 0) != WAIT_OBJECT_0) {
-    SerialPort port;
-    port.adopt(handles.port);
     const std::uint8_t address = static_cast<std::uint8_t>(handles.address);
     sendStopFrames(port, stopFramesFor({0xFF, address, 0, 0, 0, 0, 0}));
+  } else {
+    port.letGo();  // the program's to close: only our handle goes
   }
   return true;
 }

@@ -3,11 +3,13 @@
 // ABRT) sends them from a signal handler before the program dies. A guard
 // process that shares the open port outlives the program only if it dies
 // before saying it is done (SIGKILL, an OOM kill, Task Manager's "End
-// task"), and then sends them itself. Implemented once per platform
+// task"), and then sends them itself. While it watches, it lets go of a
+// port whose device vanishes, as the program does, and opens it again to
+// send them. Implemented once per platform
 // (stop_guard_posix.cpp: a forked child; stop_guard_win32.cpp: a second
 // run of ptmove.exe marked through the environment).
-#ifndef PTMOVE_SERIAL_STOP_GUARD_H_
-#define PTMOVE_SERIAL_STOP_GUARD_H_
+#ifndef PTMOVE_MOVEMENT_STOP_GUARD_H_
+#define PTMOVE_MOVEMENT_STOP_GUARD_H_
 
 #include <string>
 
@@ -31,11 +33,16 @@ class StopGuard {
   bool watching() const { return watching_; }
   const std::string& error() const { return error_; }
 
+  /// The port was let go or opened again: a fault now sends the stop
+  /// frames to the device as it is (or nowhere, while there is none).
+  void followPort();
+
   /// The movement is over and its stop frames were written: the guard ends
   /// without touching the port, and is gone when this returns.
   void dismiss();
 
  private:
+  SerialPort& port_;
   bool watching_ = false;
   std::string error_;
 #ifdef _WIN32
@@ -55,10 +62,10 @@ class StopGuard {
 bool runAsStopGuard();
 
 /// The stop guard's own work once the program it watched has died: writes
-/// `stops` to `port`, waits for them to leave, and closes the port, within
-/// the usual bounds.
+/// `stops` to `port` (opened again if it had vanished), waits for them to
+/// leave, and closes the port, within the usual bounds.
 void sendStopFrames(SerialPort& port, const StopFrames& stops);
 
 }  // namespace ptmove
 
-#endif  // PTMOVE_SERIAL_STOP_GUARD_H_
+#endif  // PTMOVE_MOVEMENT_STOP_GUARD_H_

@@ -1,0 +1,34 @@
+#include "stop_delivery.h"
+
+#include <gtest/gtest.h>
+
+#include "pty_pair.h"
+#include "scoped_variable.h"
+
+namespace ptmove {
+namespace {
+
+// A port that vanished and never comes back ends the stop within the
+// reopening's bound, without sending anything anywhere.
+TEST(StopDeliveryTest, GivesUpOnAPortThatNeverReturns) {
+  PtyPair pty;
+  SerialPort port;
+  {
+    const auto bound = testsupport::bindPort(8, pty.slavePath());
+    ASSERT_TRUE(port.open(8));
+  }
+  port.letGo();
+  const auto gone = testsupport::bindPort(8, "/nonexistent/ttyUSB0");
+  const auto start = std::chrono::steady_clock::now();
+  const StopDelivery delivery = deliverStops(port, stopFramesFor(STOP_FRAME));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(delivery.gaveUp);
+  EXPECT_FALSE(delivery.sent);
+  EXPECT_NE(delivery.reopenError.find("No such file"), std::string::npos) << delivery.reopenError;
+  EXPECT_GE(took, kReopenFor - kReopenEvery);
+  EXPECT_LT(took, kReopenFor + std::chrono::seconds(2));
+  EXPECT_TRUE(pty.readAvailable().empty());
+}
+
+}  // namespace
+}  // namespace ptmove
