@@ -1,11 +1,13 @@
 // ptmove: moves a Pelco D pan-tilt head in one direction for a given time.
 
-#include <csignal>
-#include <iostream>
+#include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "console_stream.h"
 #include "run.h"
+#include "startup.h"
 #include "stop_guard.h"
 #include "transmission.h"
 
@@ -13,15 +15,19 @@ int main(int argc, char** argv) {
   if (ptmove::runAsStopGuard()) {
     return 0;  // this run was another's stop guard, started by it
   }
-#ifdef SIGPIPE
-  // A reader that closed our output must not kill us between the movement
-  // frame and the stop frame; failed console writes are simply lost.
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
-  std::vector<std::string> args;
-  args.reserve(argc > 0 ? static_cast<std::size_t>(argc) : 0);
-  for (int i = 0; i < argc; ++i) {
-    args.emplace_back(argv[i] != nullptr ? argv[i] : "");
+  ptmove::prepareProcess();
+  try {
+    ptmove::Console console;
+    std::vector<std::string> args;
+    args.reserve(argc > 0 ? static_cast<std::size_t>(argc) : 0);
+    for (int i = 0; i < argc; ++i) {
+      args.emplace_back(argv[i] != nullptr ? argv[i] : "");
+    }
+    return ptmove::runProgram(args, console.out(), console.err(), ptmove::sendMove);
+  } catch (const std::bad_alloc&) {
+    // Without memory to say more; a movement under way was stopped by the
+    // guard before this.
+    std::fputs("ptmove: out of memory\n", stderr);
+    return 0;
   }
-  return ptmove::runProgram(args, std::cout, std::cerr, ptmove::sendMove);
 }

@@ -14,11 +14,12 @@
 
 #include "interrupts.h"
 #include "serial_port.h"
+#include "stop_guard.h"
 
 namespace ptmove {
 
 /// How a wait ended.
-enum class WaitEnd { kElapsed, kInterrupted, kPortVanished };
+enum class WaitEnd { kElapsed, kInterrupted, kPortVanished, kGuardDied };
 
 class InterruptibleWait : public Interrupts {
  public:
@@ -39,8 +40,15 @@ class InterruptibleWait : public Interrupts {
 
   /// Blocks for `milliseconds`, however long, or until an interrupt, or
   /// until the device of `watched`, when given, vanishes (hangs up, is
-  /// unplugged).
-  WaitEnd wait(std::uint64_t milliseconds, const SerialPort* watched = nullptr);
+  /// unplugged), or until `guard`, when given, dies.
+  WaitEnd wait(std::uint64_t milliseconds, const SerialPort* watched = nullptr,
+               const StopGuard* guard = nullptr);
+
+  /// Puts back what was there before, as the destructor does, once the
+  /// stop frames are out: an interrupt that comes now takes its usual
+  /// effect at once, even while console text waits for its reader. One
+  /// caught before is still told by interrupted().
+  void release();
 
   bool interrupted() const override;
 

@@ -70,6 +70,7 @@ struct InterruptibleWait::Saved {
   std::vector<std::pair<int, struct sigaction>> previous;  // the signals we catch
   sigset_t caught;                                         // those signals
   sigset_t outside;                                        // the mask before they were blocked
+  bool released = false;
 };
 
 InterruptibleWait::InterruptibleWait() : saved_(std::make_unique<Saved>()) {
@@ -107,6 +108,15 @@ InterruptibleWait::InterruptibleWait() : saved_(std::make_unique<Saved>()) {
 }
 
 InterruptibleWait::~InterruptibleWait() {
+  release();
+}
+
+void InterruptibleWait::release() {
+  if (saved_->released) {
+    return;
+  }
+  saved_->released = true;
+  takePending(saved_->caught);  // one caught now is told, not lost
   // Actions first, then the mask: a signal still pending now meets the
   // action it would have met without us.
   for (const auto& [signal, action] : saved_->previous) {
@@ -115,12 +125,14 @@ InterruptibleWait::~InterruptibleWait() {
   pthread_sigmask(SIG_SETMASK, &saved_->outside, nullptr);
 }
 
-WaitEnd InterruptibleWait::wait(std::uint64_t milliseconds, const SerialPort* watched) {
+WaitEnd InterruptibleWait::wait(std::uint64_t milliseconds, const SerialPort* watched,
+                                const StopGuard* guard) {
   using Clock = std::chrono::steady_clock;
   // sigtimedwait keeps to the timer's usual slack. ppoll, which also
   // watches the port, may wake up to 0.2 % late (100 ms at most): it covers
   // the wait but for its last stretch, which sigtimedwait then waits out.
   const int port = watched != nullptr ? watched->nativeHandle() : -1;
+  const int lifeline = guard != nullptr ? guard->lifeline() : -1;
   const Clock::time_point start = Clock::now();
   while (caughtSignal == 0) {
     const auto elapsed =
@@ -133,7 +145,7 @@ WaitEnd InterruptibleWait::wait(std::uint64_t milliseconds, const SerialPort* wa
     std::uint64_t left = std::min<std::uint64_t>(
         (milliseconds - elapsedMicros / 1000) * 1000 - elapsedMicros % 1000, 3'600'000'000ull);
     const std::uint64_t pollSlack = std::min<std::uint64_t>(left / 500, 100'000) + 1000;
-    const bool watching = port >= 0 && left > pollSlack;
+    const bool watching = (port >= 0 || lifeline >= 0) && left > pollSlack;
     if (watching) {
       left -= pollSlack;
     }
@@ -141,11 +153,16 @@ WaitEnd InterruptibleWait::wait(std::uint64_t milliseconds, const SerialPort* wa
     step.tv_sec = static_cast<time_t>(left / 1'000'000);
     step.tv_nsec = static_cast<long>(left % 1'000'000) * 1000;
     if (watching) {
-      // Events 0: only a hang-up or an error wakes it, besides a signal.
-      pollfd watch = {port, 0, 0};
-      if (ppoll(&watch, 1, &step, &saved_->outside) == 1 &&
-          (watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-        return WaitEnd::kPortVanished;
+      // For the port, events 0: only a hang-up or an error wakes it. The
+      // guard's pipe ends, readable, when the guard dies.
+      pollfd watch[2] = {{port, 0, 0}, {lifeline, POLLIN, 0}};
+      if (ppoll(watch, 2, &step, &saved_->outside) > 0) {
+        if (watch[1].revents != 0) {
+          return WaitEnd::kGuardDied;
+        }
+        if ((watch[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+          return WaitEnd::kPortVanished;
+        }
       }
       continue;
     }

@@ -76,8 +76,13 @@ InterruptibleWait::InterruptibleWait() : saved_(std::make_unique<Saved>()) {
 }
 
 InterruptibleWait::~InterruptibleWait() {
+  release();
+}
+
+void InterruptibleWait::release() {
   if (saved_->handlerInstalled) {
     SetConsoleCtrlHandler(onConsoleControl, FALSE);
+    saved_->handlerInstalled = false;
   }
   if (interrupt.wake != nullptr) {
     CloseHandle(interrupt.wake);
@@ -85,7 +90,8 @@ InterruptibleWait::~InterruptibleWait() {
   }
 }
 
-WaitEnd InterruptibleWait::wait(std::uint64_t milliseconds, const SerialPort* watched) {
+WaitEnd InterruptibleWait::wait(std::uint64_t milliseconds, const SerialPort* watched,
+                                const StopGuard* guard) {
   const auto end = [this] { return interrupted() ? WaitEnd::kInterrupted : WaitEnd::kElapsed; };
   if (milliseconds == 0) {
     return end();
@@ -95,6 +101,7 @@ WaitEnd InterruptibleWait::wait(std::uint64_t milliseconds, const SerialPort* wa
   // Waits take 32 bits and read 0xFFFFFFFF as INFINITE: wait in steps,
   // counted against the clock so that they add up to the time asked.
   const std::uint64_t kStep = watched != nullptr ? 100 : 0x7FFFFFFF;
+  const HANDLE lifeline = guard != nullptr ? guard->lifeline() : nullptr;
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
   while (!interrupted()) {
@@ -104,10 +111,20 @@ WaitEnd InterruptibleWait::wait(std::uint64_t milliseconds, const SerialPort* wa
       break;
     }
     const std::uint64_t step = std::min(milliseconds - elapsed, kStep);
-    if (interrupt.wake != nullptr) {
-      WaitForSingleObject(interrupt.wake, static_cast<DWORD>(step));
+    HANDLE events[2];
+    DWORD count = 0;
+    for (HANDLE event : {interrupt.wake, lifeline}) {
+      if (event != nullptr) {
+        events[count++] = event;
+      }
+    }
+    if (count > 0) {
+      WaitForMultipleObjects(count, events, FALSE, static_cast<DWORD>(step));
     } else {
       Sleep(static_cast<DWORD>(step));
+    }
+    if (lifeline != nullptr && WaitForSingleObject(lifeline, 0) == WAIT_OBJECT_0) {
+      return WaitEnd::kGuardDied;
     }
     if (watched != nullptr && watched->hasVanished()) {
       return WaitEnd::kPortVanished;

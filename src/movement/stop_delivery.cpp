@@ -1,5 +1,6 @@
 #include "stop_delivery.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace ptmove {
@@ -47,9 +48,21 @@ StopDelivery deliverStops(SerialPort& port, const StopFrames& stops,
       delivery.reopened = true;
       delivery.reopenedAt = Clock::now();
     }
+    // One bound for all the stop frames and their drain together: the
+    // frames' time on the wire plus two seconds.
+    std::size_t bytes = 0;
+    for (const CommandFrame& frame : stops) {
+      bytes += frame.size();
+    }
+    const Clock::time_point deadline = Clock::now() + port.limitFor(bytes);
+    const auto left = [&deadline] {
+      return std::max(
+          std::chrono::milliseconds::zero(),
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
+    };
     bool whole = true;
     for (const CommandFrame& frame : stops) {
-      if (port.write(frame.data(), frame.size(), nullptr, SerialPort::OnError::kRetry) ==
+      if (port.write(frame.data(), frame.size(), nullptr, SerialPort::OnError::kRetry, left()) ==
           frame.size()) {
         continue;
       }
@@ -63,6 +76,10 @@ StopDelivery deliverStops(SerialPort& port, const StopFrames& stops,
     }
     if (!port.vanished()) {
       delivery.sent = whole;
+      delivery.drained = whole && port.drain(left());
+      if (whole && !delivery.drained) {
+        delivery.drainError = port.error();
+      }
       return delivery;
     }
   }

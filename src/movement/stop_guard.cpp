@@ -7,9 +7,7 @@
 namespace ptmove {
 
 void sendStopFrames(SerialPort& port, const StopFrames& stops) {
-  if (deliverStops(port, stops).sent) {
-    port.drain();
-  }
+  deliverStops(port, stops);
   port.close();
 }
 

@@ -41,6 +41,18 @@ class StopGuard {
   /// without touching the port, and is gone when this returns.
   void dismiss();
 
+  /// This process cannot go on (out of memory): the guard sends the stop
+  /// frames as if it had died. On POSIX it is gone when this returns; on
+  /// Windows it sends them once this process has ended.
+  void abandon();
+
+  /// What ends when the guard dies, for a wait to watch: the read end of
+  /// a pipe only the guard writes to (POSIX), the guard's process (Windows).
+  NativePortHandle lifeline() const;
+
+  /// The guard in messages: "the stop guard (process 1234)".
+  std::string describe() const;
+
  private:
   SerialPort& port_;
   bool watching_ = false;
@@ -49,8 +61,11 @@ class StopGuard {
   void* guard_ = nullptr;  // the guard's process
   void* done_ = nullptr;   // event that tells the guard the movement is over
 #else
+  void release(bool done);
+
   int guard_ = -1;  // the guard's process
   int done_ = -1;   // pipe to the guard: "done", or its end when we die
+  int life_ = -1;   // pipe from the guard, which ends when the guard dies
   bool catchingFaults_ = false;
 #endif
 };

@@ -114,16 +114,20 @@ void closeRange(int first, int last) {
   }
 }
 
-void closeAllBut(int keep, int alsoKeep) {
-  const int low = std::min(keep, alsoKeep);
-  const int high = std::max(keep, alsoKeep);
-  closeRange(0, low - 1);
-  closeRange(low + 1, high - 1);
-  closeRange(high + 1, 0x7FFFFFFF);
+// Closes every descriptor but the three kept.
+void closeAllBut(int a, int b, int c) {
+  int keep[] = {a, b, c};
+  std::sort(std::begin(keep), std::end(keep));
+  int next = 0;
+  for (int fd : keep) {
+    closeRange(next, fd - 1);
+    next = fd + 1;
+  }
+  closeRange(next, 0x7FFFFFFF);
 }
 
 // The guard's life, in the forked child.
-[[noreturn]] void keepWatch(SerialPort& port, const StopFrames& stops, int done) {
+[[noreturn]] void keepWatch(SerialPort& port, const StopFrames& stops, int done, int life) {
   setpgid(0, 0);  // out of the terminal's reach: Ctrl+C goes to the program
   for (int signal : terminatingSignals()) {
     ::signal(signal, SIG_IGN);
@@ -132,12 +136,17 @@ void closeAllBut(int keep, int alsoKeep) {
     ::signal(signal, SIG_DFL);  // the program's fault handler is not ours
   }
   ::signal(SIGPIPE, SIG_IGN);
+  // In a process group of its own the guard is a background job of the
+  // port, when the port is a controlling terminal: terminal calls must not
+  // stop it.
+  ::signal(SIGTTOU, SIG_IGN);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  // Nothing of the program's but the port and the pipe: whoever reads the
-  // program's output sees it end when the program ends.
-  closeAllBut(port.nativeHandle(), done);
+  // Nothing of the program's but the port and the pipes: whoever reads the
+  // program's output sees it end when the program ends. The write end of
+  // `life` is never written: its end tells the program the guard is gone.
+  closeAllBut(port.nativeHandle(), done, life);
 
   char said[sizeof kDone] = {};
   std::size_t got = 0;
@@ -175,30 +184,42 @@ void closeAllBut(int keep, int alsoKeep) {
 StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) : port_(port) {
   catchFaults(port.nativeHandle(), stops);
   catchingFaults_ = true;
-  // Neither end may reach a program started later: one holding the write
-  // end would keep the guard from seeing this process die.
-  int pipeEnds[2];
-  if (pipe(pipeEnds) != 0) {
+  // No end may reach a program started later: one holding the write end of
+  // `done` would keep the guard from seeing this process die.
+  int done[2];
+  int life[2];
+  if (pipe(done) != 0) {
     error_ = "cannot start the stop guard: " + systemMessage(errno);
     return;
   }
-  fcntl(pipeEnds[0], F_SETFD, FD_CLOEXEC);
-  fcntl(pipeEnds[1], F_SETFD, FD_CLOEXEC);
+  if (pipe(life) != 0) {
+    error_ = "cannot start the stop guard: " + systemMessage(errno);
+    ::close(done[0]);
+    ::close(done[1]);
+    return;
+  }
+  for (int fd : {done[0], done[1], life[0], life[1]}) {
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
   const pid_t child = fork();
   const int forkError = errno;
   if (child == 0) {
-    ::close(pipeEnds[1]);
-    keepWatch(port, stops, pipeEnds[0]);
+    ::close(done[1]);
+    ::close(life[0]);
+    keepWatch(port, stops, done[0], life[1]);
   }
-  ::close(pipeEnds[0]);
+  ::close(done[0]);
+  ::close(life[1]);
   if (child < 0) {
     error_ = "cannot start the stop guard: " + systemMessage(forkError);
-    ::close(pipeEnds[1]);
+    ::close(done[1]);
+    ::close(life[0]);
     return;
   }
   setpgid(child, child);  // as the child does, whichever runs first
   guard_ = child;
-  done_ = pipeEnds[1];
+  done_ = done[1];
+  life_ = life[0];
   watching_ = true;
 }
 
@@ -212,12 +233,18 @@ void StopGuard::followPort() {
   }
 }
 
-void StopGuard::dismiss() {
+// Lets the guard go: with "done" it leaves quietly, without it it sends the
+// stop frames. Either way it is gone, and reaped, when this returns.
+void StopGuard::release(bool done) {
   if (watching_) {
-    const ssize_t said = write(done_, kDone, sizeof kDone);
-    (void)said;  // a guard that is gone cannot send anything either
-    ::close(done_);
     int status = 0;
+    // A guard that died already is not written to: the pipe has no reader.
+    if (done && waitpid(guard_, &status, WNOHANG) == 0) {
+      const ssize_t said = write(done_, kDone, sizeof kDone);
+      (void)said;  // a guard that is gone cannot send anything either
+    }
+    ::close(done_);
+    ::close(life_);
     while (waitpid(guard_, &status, 0) < 0 && errno == EINTR) {
     }
     watching_ = false;
@@ -226,6 +253,22 @@ void StopGuard::dismiss() {
     stopCatchingFaults();
     catchingFaults_ = false;
   }
+}
+
+void StopGuard::dismiss() {
+  release(true);
+}
+
+void StopGuard::abandon() {
+  release(false);
+}
+
+NativePortHandle StopGuard::lifeline() const {
+  return watching_ ? life_ : -1;
+}
+
+std::string StopGuard::describe() const {
+  return "the stop guard (process " + std::to_string(guard_) + ")";
 }
 
 bool runAsStopGuard() {

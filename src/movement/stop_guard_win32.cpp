@@ -79,6 +79,44 @@ std::wstring programPath() {
   return path;
 }
 
+// Keeps this process's standard handles from being inherited while it
+// lives, and puts their inheritance back after.
+class HolderOfStandardHandles {
+ public:
+  HolderOfStandardHandles() {
+    const DWORD which[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (int i = 0; i < 3; ++i) {
+      handles_[i] = GetStdHandle(which[i]);
+      DWORD flags = 0;
+      if (handles_[i] != nullptr && handles_[i] != INVALID_HANDLE_VALUE &&
+          GetHandleInformation(handles_[i], &flags) && (flags & HANDLE_FLAG_INHERIT) != 0) {
+        SetHandleInformation(handles_[i], HANDLE_FLAG_INHERIT, 0);
+        restore_[i] = true;
+      }
+    }
+  }
+  ~HolderOfStandardHandles() {
+    for (int i = 0; i < 3; ++i) {
+      if (restore_[i]) {
+        SetHandleInformation(handles_[i], HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+      }
+    }
+  }
+  HolderOfStandardHandles(const HolderOfStandardHandles&) = delete;
+  HolderOfStandardHandles& operator=(const HolderOfStandardHandles&) = delete;
+
+ private:
+  HANDLE handles_[3] = {};
+  bool restore_[3] = {};
+};
+
+// Whether the process behind `program` still runs; a handle that no longer
+// tells counts as a process that has ended.
+bool stillRunning(HANDLE program) {
+  DWORD code = 0;
+  return GetExitCodeProcess(program, &code) && code == STILL_ACTIVE;
+}
+
 // Starts this program again as a guard that inherits exactly `inherited`;
 // returns its process, or nullptr.
 HANDLE startGuard(const GuardHandles& handles, std::vector<HANDLE> inherited) {
@@ -100,6 +138,11 @@ HANDLE startGuard(const GuardHandles& handles, std::vector<HANDLE> inherited) {
   UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
                             inherited.size() * sizeof(HANDLE), nullptr, nullptr);
   std::wstring commandLine = L"\"" + program + L"\"";
+  // The handle list is all the guard should inherit; where it is not
+  // honoured (Wine), the caller's standard handles must not leak into the
+  // guard either, or a caller reading our output to its end would wait for
+  // the guard too.
+  const HolderOfStandardHandles standardHandles;
   SetEnvironmentVariableW(kGuardVariable, describe(handles).c_str());
   PROCESS_INFORMATION started{};
   // No console: the guard gets no Ctrl+C and outlives a closed console.
@@ -159,6 +202,13 @@ void StopGuard::dismiss() {
   if (guard_ != nullptr) {
     SetEvent(done_);
     WaitForSingleObject(guard_, 5000);
+  }
+  abandon();
+}
+
+void StopGuard::abandon() {
+  // Without "done" the guard sends the stop frames once this process ends.
+  if (guard_ != nullptr) {
     CloseHandle(guard_);
     guard_ = nullptr;
   }
@@ -167,6 +217,15 @@ void StopGuard::dismiss() {
     done_ = nullptr;
   }
   watching_ = false;
+}
+
+NativePortHandle StopGuard::lifeline() const {
+  return watching_ ? guard_ : nullptr;
+}
+
+std::string StopGuard::describe() const {
+  return "the stop guard (process " + std::to_string(guard_ != nullptr ? GetProcessId(guard_) : 0) +
+         ")";
 }
 
 bool runAsStopGuard() {
@@ -188,7 +247,10 @@ bool runAsStopGuard() {
   // Every 100 ms the port is asked whether its device is still there: a
   // vanished one is let go at once, so that it can come back by its name.
   HANDLE events[2] = {handles.done, handles.program};
-  while (WaitForMultipleObjects(2, events, FALSE, 100) == WAIT_TIMEOUT) {
+  // The program's end is also asked for: the guard never outlives it by
+  // more than the stop takes, even where its handle is not signalled.
+  while (WaitForMultipleObjects(2, events, FALSE, 100) == WAIT_TIMEOUT &&
+         stillRunning(handles.program)) {
     if (!port.vanished() && port.hasVanished()) {
       port.letGo();
     }

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <new>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -44,29 +46,40 @@ bool writeFrame(SerialPort& port, const CommandFrame& frame, const char* what, s
   return false;
 }
 
+// How the wait for the movement's time ended, besides by its time.
+struct MovementEnd {
+  Clock::time_point lost{};  // when the port vanished, or the clock's epoch
+  bool guardDied = false;    // the guard died: the movement ends at once
+};
+
 // Waits out the movement, letting go of the port at once if its device
-// vanishes meanwhile. Returns when the port was lost, or Clock's epoch.
-Clock::time_point waitWatchingThePort(InterruptibleWait& wait, SerialPort& port, StopGuard& guard,
-                                      std::uint64_t milliseconds) {
+// vanishes meanwhile, and ending it at once if the guard dies.
+MovementEnd waitOutTheMovement(InterruptibleWait& wait, SerialPort& port, StopGuard& guard,
+                               std::uint64_t milliseconds) {
   const Clock::time_point start = Clock::now();
-  if (port.vanished()) {
+  MovementEnd end;
+  if (port.vanished()) {  // the movement frame's write found it gone
+    end.lost = start;
     guard.followPort();
-    wait.wait(milliseconds);
-    return start;
   }
-  if (wait.wait(milliseconds, &port) != WaitEnd::kPortVanished) {
-    return Clock::time_point{};
+  for (;;) {
+    const auto elapsed = static_cast<std::uint64_t>(since(start, Clock::now()).count());
+    const std::uint64_t left = milliseconds > elapsed ? milliseconds - elapsed : 0;
+    const WaitEnd how =
+        wait.wait(left, port.vanished() ? nullptr : &port, guard.watching() ? &guard : nullptr);
+    if (how != WaitEnd::kPortVanished) {
+      end.guardDied = how == WaitEnd::kGuardDied;
+      return end;
+    }
+    end.lost = Clock::now();
+    port.letGo();
+    guard.followPort();
   }
-  const Clock::time_point lost = Clock::now();
-  port.letGo();
-  guard.followPort();
-  const auto elapsed = static_cast<std::uint64_t>(since(start, lost).count());
-  wait.wait(milliseconds > elapsed ? milliseconds - elapsed : 0);
-  return lost;
 }
 
-// Sends the stop frames, each frame the port did not take reported as
-// writeFrame does, and says how a port that vanished came through.
+// Sends the stop frames and waits for them to leave, each frame the port
+// did not take reported as writeFrame does, and says how a port that
+// vanished came through.
 bool stopTheHead(SerialPort& port, const StopFrames& stops, Clock::time_point moved,
                  Clock::time_point lost, std::ostream& out, std::ostream& diagnostics) {
   const StopDelivery delivery =
@@ -74,8 +87,13 @@ bool stopTheHead(SerialPort& port, const StopFrames& stops, Clock::time_point mo
         out << "WriteFile failed" << std::endl;
         diagnose(diagnostics, "stop frame " + frameText(frame) + " not sent whole: " + why);
       });
+  if (delivery.sent && !delivery.drained) {
+    out << "WriteFile failed" << std::endl;
+    diagnose(diagnostics, delivery.drainError + ": the stop frames were discarded");
+  }
+  const bool stopped = delivery.sent && delivery.drained;
   if (!delivery.reopened && !delivery.gaveUp) {
-    return delivery.sent;
+    return stopped;
   }
   if (lost == Clock::time_point{}) {
     lost = delivery.lossMet;  // a stop write found it
@@ -89,11 +107,32 @@ bool stopTheHead(SerialPort& port, const StopFrames& stops, Clock::time_point mo
                               "); the stop frames could not be sent");
     return false;
   }
-  diagnose(diagnostics, vanished + "; opened again " + seconds(since(lost, delivery.reopenedAt)) +
-                            " later; " +
-                            (delivery.sent ? "the stop frames were sent"
-                                           : "the stop frames could not be sent whole"));
-  return delivery.sent;
+  diagnose(diagnostics,
+           vanished + "; opened again " + seconds(since(lost, delivery.reopenedAt)) + " later; " +
+               (stopped ? "the stop frames were sent" : "the stop frames could not be sent whole"));
+  return stopped;
+}
+
+// The movement, from its frame to the stop frames' drain, with the guard
+// watching. Its console text goes to `out` and `diagnostics`, which the
+// caller shows once the interrupts are let in again.
+bool move(SerialPort& port, const StopFrames& stops, const MoveRequest& request,
+          InterruptibleWait& wait, StopGuard& guard, std::ostream& out, std::ostream& diagnostics) {
+  const Clock::time_point moved = Clock::now();
+  writeFrame(port, request.frame, "movement frame", out, diagnostics, &wait);
+  const MovementEnd end =
+      waitOutTheMovement(wait, port, guard, waitMilliseconds(request.durationSeconds));
+  // Every stop frame, whole, whatever became of the movement frame or the
+  // port: a partial or skipped stop would leave the head moving.
+  const bool stopped = stopTheHead(port, stops, moved, end.lost, out, diagnostics);
+  guard.followPort();
+  if (end.guardDied) {
+    diagnose(diagnostics,
+             guard.describe() + " died " + seconds(since(moved, Clock::now())) +
+                 " into the movement: the movement was ended at once; " +
+                 (stopped ? "the stop frames were sent" : "the stop frames could not be sent"));
+  }
+  return stopped;
 }
 
 }  // namespace
@@ -142,21 +181,23 @@ void sendMove(std::ostream& out, std::ostream& diagnostics, const MoveRequest& r
   if (!guard.watching()) {
     diagnose(diagnostics, guard.error());
   }
-  const Clock::time_point moved = Clock::now();
-  writeFrame(port, request.frame, "movement frame", out, diagnostics, &wait);
-  const Clock::time_point lost =
-      waitWatchingThePort(wait, port, guard, waitMilliseconds(request.durationSeconds));
-  // Every stop frame, whole, whatever became of the movement frame or the
-  // port: a partial or skipped stop would leave the head moving.
-  bool stopped = stopTheHead(port, stops, moved, lost, out, diagnostics);
-  guard.followPort();
-  if (!port.vanished() && !port.drain()) {
-    out << "WriteFile failed" << std::endl;
-    diagnose(diagnostics, port.error() + ": the stop frames were discarded");
-    stopped = false;
+  // Console text from here on waits until the stop frames are out and the
+  // interrupts are let in again: a reader that takes nothing then holds up
+  // nothing that matters, and an interrupt still ends the program.
+  std::ostringstream movementOut;
+  std::ostringstream movementDiagnostics;
+  bool stopped = false;
+  try {
+    stopped = move(port, stops, request, wait, guard, movementOut, movementDiagnostics);
+  } catch (const std::bad_alloc&) {
+    guard.abandon();  // the guard sends the stop frames, with its own memory
+    throw;
   }
   guard.dismiss();
   port.close();
+  wait.release();
+  out << movementOut.str() << std::flush;
+  diagnostics << movementDiagnostics.str() << std::flush;
   if (wait.interrupted()) {
     diagnose(diagnostics,
              "interrupted by " + wait.interruptName() + " during the movement; " +

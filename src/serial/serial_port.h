@@ -69,14 +69,23 @@ class SerialPort {
   /// How write() meets a failed write.
   enum class OnError { kGiveUp, kRetry };
 
-  /// Writes all of `data` within writeLimit(size). When `interrupts` is
-  /// given, an interrupt also ends a write that is waiting for the line.
-  /// With OnError::kRetry a write the system refuses is tried again until
-  /// that bound, unless the device has vanished. A device that has
-  /// vanished is let go at once (vanished() then tells). Returns the count
-  /// of bytes written: less than `size` only on failure.
+  /// For write() and drain(): the bound that writeLimit gives the bytes.
+  static constexpr std::chrono::milliseconds kUsualLimit{-1};
+
+  /// Writes all of `data` within `limit`, writeLimit(size) unless given.
+  /// When `interrupts` is given, an interrupt also ends a write that is
+  /// waiting for the line. With OnError::kRetry a write the system refuses
+  /// is tried again until that bound, unless the device has vanished. A
+  /// device that has vanished is let go at once (vanished() then tells).
+  /// Returns the count of bytes written: less than `size` only on failure.
   std::size_t write(const std::uint8_t* data, std::size_t size,
-                    const Interrupts* interrupts = nullptr, OnError onError = OnError::kGiveUp);
+                    const Interrupts* interrupts = nullptr, OnError onError = OnError::kGiveUp,
+                    std::chrono::milliseconds limit = kUsualLimit);
+
+  /// writeLimit for `bytes` at the line's speed as set.
+  std::chrono::milliseconds limitFor(std::size_t bytes) const {
+    return writeLimit(bytes, bitsPerSecond_);
+  }
 
   /// Whether the device has gone (unplugged, hung up) as far as the system
   /// tells now, without waiting.
@@ -94,9 +103,10 @@ class SerialPort {
   /// then says why.
   bool reopen();
 
-  /// Waits until everything written has left the port, within the write
-  /// limit of all bytes written. False when output was still waiting then.
-  bool drain();
+  /// Waits until everything written has left the port, within `limit`,
+  /// the write limit of all bytes written unless given. False when output
+  /// was still waiting then.
+  bool drain(std::chrono::milliseconds limit = kUsualLimit);
 
   /// Closes the port. Output that has not left by now (a stuck or vanished
   /// line) is discarded, so closing never hangs.

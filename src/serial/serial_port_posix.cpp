@@ -1,6 +1,9 @@
 // POSIX serial ports: COM<n> is the device named by PTMOVE_COM<n>, or
-// /dev/ttyS<n-1>. Exclusive use is an flock on the device plus the
-// terminal's exclusive mode, as other serial programs expect. The device
+// /dev/ttyS<n-1>. Exclusive use is an flock on the device, held while the
+// port is open, plus the terminal's exclusive mode while a frame is being
+// written, as other serial programs expect. Exclusive mode is held no
+// longer: the kernel keeps it after a killed run for as long as another
+// process has the terminal open, and every later run would be refused. The device
 // stays non-blocking once open, so that every write can be bounded in time.
 // A device that hangs up or fails with EIO, ENODEV or ENXIO has vanished
 // (an unplugged USB adapter): its descriptor is closed at once, because
@@ -250,6 +253,22 @@ std::string openHint(int error, const std::string& path, std::int32_t portNumber
   }
 }
 
+std::string fileKind(mode_t mode) {
+  if (S_ISREG(mode)) {
+    return "a regular file";
+  }
+  if (S_ISDIR(mode)) {
+    return "a directory";
+  }
+  if (S_ISSOCK(mode)) {
+    return "a socket";
+  }
+  if (S_ISBLK(mode)) {
+    return "a block device";
+  }
+  return "not a character device";
+}
+
 std::string inUse(const std::string& holder) {
   return "in use by another program" + (holder.empty() ? "" : " (" + holder + ")");
 }
@@ -370,6 +389,15 @@ bool SerialPort::openDevice() {
                              : systemMessage(error) + openHint(error, path, portNumber_));
     return false;
   }
+  // A file named by mistake would be overwritten by the frames.
+  struct stat device {};
+  if (fstat(fd, &device) == 0 && !S_ISCHR(device.st_mode) && !S_ISFIFO(device.st_mode)) {
+    ::close(fd);
+    error_ = "cannot open " + name_ + ": it is " + fileKind(device.st_mode) +
+             ", not a serial port; set PTMOVE_COM" + std::to_string(portNumber_) +
+             " to the port's device";
+    return false;
+  }
   // Another program's port is let go at once: a plain close, with no
   // drain, flush or settings that would touch the owner's line.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -385,7 +413,6 @@ bool SerialPort::openDevice() {
     return false;
   }
   fd_ = fd;
-  exclusive_ = ioctl(fd_, TIOCEXCL) == 0;
   ignoreCarrier(fd_);
   return true;
 }
@@ -468,12 +495,17 @@ bool SerialPort::applyLineSettings(std::int32_t baudRate) {
 }
 
 std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
-                              const Interrupts* interrupts, OnError onError) {
-  const std::chrono::milliseconds limit = writeLimit(size, bitsPerSecond_);
+                              const Interrupts* interrupts, OnError onError,
+                              std::chrono::milliseconds limit) {
+  if (limit < std::chrono::milliseconds::zero()) {
+    limit = writeLimit(size, bitsPerSecond_);
+  }
   const Clock::time_point deadline = Clock::now() + limit;
   const sigset_t* catchMask = interrupts != nullptr ? interrupts->catchMask() : nullptr;
   std::size_t written = 0;
   std::string failure;
+  // Nobody else opens the line while the frame goes out.
+  exclusive_ = fd_ >= 0 && ioctl(fd_, TIOCEXCL) == 0;
   while (written < size) {
     if (fd_ < 0) {
       failure = "the device has vanished";
@@ -508,6 +540,10 @@ std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
       break;
     }
   }
+  if (exclusive_ && fd_ >= 0) {
+    ioctl(fd_, TIOCNXCL);
+  }
+  exclusive_ = false;
   bytesWritten_ += written;
   if (written < size) {
     error_ = std::to_string(written) + " of " + std::to_string(size) + " bytes written to " +
@@ -543,8 +579,10 @@ bool SerialPort::reopen() {
   return true;
 }
 
-bool SerialPort::drain() {
-  const std::chrono::milliseconds limit = writeLimit(bytesWritten_, bitsPerSecond_);
+bool SerialPort::drain(std::chrono::milliseconds limit) {
+  if (limit < std::chrono::milliseconds::zero()) {
+    limit = writeLimit(bytesWritten_, bitsPerSecond_);
+  }
   const Clock::time_point deadline = Clock::now() + limit;
   while (queuedOutput(fd_) > 0) {
     if (Clock::now() >= deadline) {

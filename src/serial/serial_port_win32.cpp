@@ -302,8 +302,11 @@ bool SerialPort::applyLineSettings(std::int32_t baudRate) {
 }
 
 std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
-                              const Interrupts* interrupts, OnError onError) {
-  const std::chrono::milliseconds limit = writeLimit(size, bitsPerSecond_);
+                              const Interrupts* interrupts, OnError onError,
+                              std::chrono::milliseconds limit) {
+  if (limit < std::chrono::milliseconds::zero()) {
+    limit = writeLimit(size, bitsPerSecond_);
+  }
   const ULONGLONG giveUpAt = GetTickCount64() + static_cast<ULONGLONG>(limit.count());
   const IoDeadline deadline(limit, interrupts != nullptr ? interrupts->interruptEvent() : nullptr);
   std::size_t written = 0;
@@ -386,8 +389,10 @@ bool SerialPort::reopen() {
   return true;
 }
 
-bool SerialPort::drain() {
-  const std::chrono::milliseconds limit = writeLimit(bytesWritten_, bitsPerSecond_);
+bool SerialPort::drain(std::chrono::milliseconds limit) {
+  if (limit < std::chrono::milliseconds::zero()) {
+    limit = writeLimit(bytesWritten_, bitsPerSecond_);
+  }
   const IoDeadline deadline(limit, nullptr);
   FlushFileBuffers(handle_);  // until the bytes have left the port
   if (deadline.cut()) {
