@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -422,6 +423,65 @@ TEST_F(EndToEndTest, StopsTheHeadWhateverEndsTheProgram) {
   }
 }
 
+// The processes a process started, from the kernel's list.
+std::vector<pid_t> childrenOf(pid_t pid) {
+  std::vector<pid_t> children;
+  std::FILE* list = std::fopen(
+      ("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children").c_str(), "r");
+  if (list != nullptr) {
+    for (int child = 0; std::fscanf(list, "%d", &child) == 1;) {
+      children.push_back(child);
+    }
+    std::fclose(list);
+  }
+  return children;
+}
+
+// Kills the program's stop guard alone, or the guard and the program.
+std::function<void(pid_t)> killGuard(bool andProgram) {
+  return [andProgram](pid_t pid) {
+    for (pid_t guard : childrenOf(pid)) {
+      kill(guard, SIGKILL);
+    }
+    if (andProgram) {
+      kill(pid, SIGKILL);
+    }
+  };
+}
+
+// A guard that dies ends the movement at once; a kill of both may win the
+// race to the head, but never leaves the port unusable for the next run.
+TEST_F(EndToEndTest, PosixProgramWatchesItsGuard) {
+  if (program_.underWine()) {
+    GTEST_SKIP() << "the Windows guard is not a child process the harness can name";
+  }
+  const struct {
+    const char* what;
+    bool andProgram;
+    int exitStatus;
+  } cases[] = {{"the guard killed", false, 0}, {"guard and program killed", true, 128 + SIGKILL}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PtyPair pty;  // holds the terminal open, as a monitor of the line would
+    RunOptions options;
+    options.ports = {{1, pty.slavePath()}};
+    options.wire = &pty;
+    options.actions = {{0.5, killGuard(c.andProgram)}};
+    const ProgramRun killed =
+        runWith({"-com", "1", "-dir", "r", "-t", "30"}, options, c.exitStatus);
+    if (!c.andProgram) {
+      ASSERT_EQ(killed.wire, then(kRight, kStop));
+      EXPECT_LT(killed.wireSeconds.back(), 0.5 + 1.0) << "the stop at once";
+      EXPECT_NE(killed.err.find("the movement was ended at once"), std::string::npos) << killed.err;
+    }
+    int exclusive = 0;
+    ASSERT_EQ(ioctl(pty.slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "the terminal is not left in exclusive mode";
+    const ProgramRun next = run({"-com", "1", "-dir", "l", "-t", "0"}, options.ports, &pty);
+    EXPECT_EQ(next.out, kMoving) << "the next run opens the port: " << next.err;
+  }
+}
+
 // Output that cannot leave (flow suspended by another holder of the line)
 // holds no write for long: each frame gets its time on the wire plus two
 // seconds, and an interrupt ends the wait for it at once.
@@ -429,13 +489,19 @@ TEST_F(EndToEndTest, PosixProgramEndsWhenOutputIsSuspended) {
   if (program_.underWine()) {
     GTEST_SKIP() << "Wine cannot cancel a Windows program's blocked serial write";
   }
+  // One bound for all the stop frames and their drain together: receiver 5
+  // has two stop frames, and its stop takes no longer.
   const struct {
+    const char* address;
     const char* seconds;
     int signal;
     double endsBefore;
-  } cases[] = {{"30", SIGINT, 0.5 + 2.1 + 1.0}, {"0", 0, 2.1 + 2.1 + 1.0}};
+    int framesNotSent;
+  } cases[] = {{"01", "30", SIGINT, 0.5 + 2.1 + 1.0, 2},
+               {"01", "0", 0, 2.1 + 2.1 + 1.0, 2},
+               {"05", "0", 0, 2.1 + 2.1 + 1.0, 3}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.signal);
+    SCOPED_TRACE(std::string(c.address) + " " + std::to_string(c.signal));
     PtyPair pty;
     pty.suspendOutput();
     RunOptions options;
@@ -445,11 +511,15 @@ TEST_F(EndToEndTest, PosixProgramEndsWhenOutputIsSuspended) {
       options.actions = {{0.5, [&c](pid_t pid) { kill(pid, c.signal); }}};
     }
     const auto start = std::chrono::steady_clock::now();
-    const ProgramRun result = runWith({"-com", "1", "-dir", "r", "-t", c.seconds}, options,
-                                      c.signal == 0 ? 0 : 128 + c.signal);
+    const ProgramRun result = runWith({"-com", "1", "-ch", c.address, "-dir", "r", "-t", c.seconds},
+                                      options, c.signal == 0 ? 0 : 128 + c.signal);
     EXPECT_LT(std::chrono::steady_clock::now() - start,
               std::chrono::duration<double>(c.endsBefore));
-    EXPECT_EQ(result.out, kMoving + "WriteFile failed\nWriteFile failed\n");
+    std::string failures;
+    for (int i = 0; i < c.framesNotSent; ++i) {
+      failures += "WriteFile failed\n";
+    }
+    EXPECT_EQ(result.out, kMoving + failures);
     EXPECT_TRUE(result.wire.empty());
   }
 }
@@ -537,6 +607,131 @@ TEST_F(EndToEndTest, PosixProgramOpensAVanishedPortAgain) {
     EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
     unlink(link.c_str());
   }
+}
+
+// What a caller's environment does to the program: closed standard
+// descriptors, interrupts blocked in the inherited mask, a terminal that
+// stops a background job, a standard output that is non-blocking or that
+// nobody reads.
+TEST_F(EndToEndTest, PosixProgramStandsItsCallersEnvironment) {
+  if (program_.underWine()) {
+    GTEST_SKIP() << "POSIX descriptors, signal masks and job control";
+  }
+  const std::string huge(131071, 'x');
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    RunOptions options;
+    bool suspendLine;
+    int exitStatus;
+    std::string out;  // "-" when not read
+    Bytes wire;
+  } cases[] = {
+      {"stderr closed",
+       {"-com", "1", "-br", "0", "-dir", "r", "-t", "0"},
+       [] {
+         RunOptions o;
+         o.closedDescriptors = {2};
+         return o;
+       }(),
+       false,
+       0,
+       kMoving + "SetCommState failed\n",
+       then(kRight, kStop)},
+      {"all three closed",
+       {"-com", "1", "-br", "0", "-dir", "r", "-t", "0"},
+       [] {
+         RunOptions o;
+         o.closedDescriptors = {0, 1, 2};
+         return o;
+       }(),
+       false,
+       0,
+       "",
+       then(kRight, kStop)},
+      {"SIGTERM blocked by the parent",
+       {"-com", "1", "-dir", "r", "-t", "30"},
+       [] {
+         RunOptions o;
+         o.blockedSignals = {SIGTERM, SIGINT, SIGHUP};
+         o.actions = {{0.5, [](pid_t pid) { kill(pid, SIGTERM); }}};
+         return o;
+       }(),
+       false,
+       128 + SIGTERM,
+       kMoving,
+       then(kRight, kStop)},
+      {"a background job of the port",
+       {"-com", "1", "-dir", "r", "-t", "0"},
+       [] {
+         RunOptions o;
+         o.backgroundJobOnPort = true;
+         return o;
+       }(),
+       false,
+       0,
+       kMoving,
+       then(kRight, kStop)},
+      {"non-blocking output",
+       {"-d", huge},
+       [] {
+         RunOptions o;
+         o.nonBlockingOutput = true;
+         return o;
+       }(),
+       false,
+       0,
+       "Parametro \"" + huge + "\" errato. Utilizza -h per visualizzare l'help\n\n",
+       {}},
+      {"output nobody reads, a line that takes nothing",
+       {"-com", "1", "-dir", "r", "-t", "0"},
+       [] {
+         RunOptions o;
+         o.outputRoom = static_cast<int>(kMoving.size());
+         o.actions = {{5.0, [](pid_t pid) { kill(pid, SIGTERM); }}};
+         return o;
+       }(),
+       true,
+       128 + SIGTERM,
+       "-",
+       {}},
+  };
+  for (auto c : cases) {
+    SCOPED_TRACE(c.what);
+    PtyPair pty;
+    if (c.suspendLine) {
+      pty.suspendOutput();
+    }
+    c.options.ports = {{1, pty.slavePath()}};
+    c.options.wire = &pty;
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramRun result = runWith(c.args, c.options, c.exitStatus);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(7));
+    if (c.out != "-") {
+      EXPECT_TRUE(result.out == c.out) << result.out.substr(0, 200);
+    }
+    EXPECT_EQ(result.wire, c.wire) << "nothing but the frames on the line";
+  }
+}
+
+// A file named as the port by mistake is refused, and left as it was.
+TEST_F(EndToEndTest, RefusesAFileAsThePort) {
+  const std::string notes = testing::TempDir() + "ptmove-e2e-notes-" + std::to_string(getpid());
+  {
+    std::FILE* file = std::fopen(notes.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("notes\n", file);
+    std::fclose(file);
+  }
+  const ProgramRun result = run({"-com", "1", "-dir", "r", "-t", "0"}, {{1, notes}});
+  EXPECT_EQ(result.out, kMoving + "Failed to open port\n");
+  EXPECT_NE(result.err.find(", not a serial port"), std::string::npos) << result.err;
+  std::FILE* file = std::fopen(notes.c_str(), "r");
+  ASSERT_NE(file, nullptr);
+  char kept[16] = {};
+  EXPECT_STREQ(std::fgets(kept, sizeof kept, file), "notes\n") << "the file is left alone";
+  std::fclose(file);
+  unlink(notes.c_str());
 }
 
 TEST_F(EndToEndTest, DurationEdges) {

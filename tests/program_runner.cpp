@@ -6,10 +6,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <sstream>
@@ -85,27 +87,87 @@ std::vector<char*> pointersTo(std::vector<std::string>& words) {
   return pointers;
 }
 
+// What the child sets up before exec, all prepared before the fork.
+struct ChildSetup {
+  char* const* argv;
+  char* const* environment;
+  const RunOptions* options;
+  int outFd;
+  int errFd;
+  const char* controllingTerminal;  // or nullptr
+};
+
+// Makes the child the session leader of `terminal` and runs the rest of the
+// setup in a grandchild of a process group of its own: a background job of
+// that terminal. The child waits for it and ends as it did.
+void becomeBackgroundJob(const char* terminal) {
+  setsid();
+  const int fd = open(terminal, O_RDWR | O_NOCTTY);
+  if (fd < 0 || ioctl(fd, TIOCSCTTY, 0) != 0) {
+    _exit(125);
+  }
+  close(fd);
+  const pid_t job = fork();
+  if (job < 0) {
+    _exit(125);
+  }
+  if (job > 0) {
+    int status = 0;
+    while (waitpid(job, &status, 0) < 0 && errno == EINTR) {
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+  }
+  setpgid(0, 0);
+}
+
 // Runs in the child between fork and exec. Other threads of the test may
 // hold locks at fork time, so only async-signal-safe calls are made here:
 // everything else was prepared before the fork.
-[[noreturn]] void execChild(char* const* argv, char* const* environment, const int* ignored,
-                            std::size_t ignoredCount, bool unprivileged, int outFd, int errFd) {
-  for (std::size_t i = 0; i < ignoredCount; ++i) {
-    signal(ignored[i], SIG_IGN);
+[[noreturn]] void execChild(const ChildSetup& setup) {
+  const RunOptions& options = *setup.options;
+  if (setup.controllingTerminal != nullptr) {
+    becomeBackgroundJob(setup.controllingTerminal);
   }
+  for (int signal : options.ignoredSignals) {
+    ::signal(signal, SIG_IGN);
+  }
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  for (int signal : options.blockedSignals) {
+    sigaddset(&blocked, signal);
+  }
+  sigprocmask(SIG_BLOCK, &blocked, nullptr);
   constexpr uid_t kNobody = 65534;
-  if (unprivileged && geteuid() == 0 &&
+  if (options.unprivileged && geteuid() == 0 &&
       (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
     _exit(126);
   }
   const rlimit noCore = {0, 0};  // a test that ends the program by SIGQUIT
   setrlimit(RLIMIT_CORE, &noCore);
-  dup2(outFd, STDOUT_FILENO);
-  dup2(errFd, STDERR_FILENO);
+  dup2(setup.outFd, STDOUT_FILENO);
+  dup2(setup.errFd, STDERR_FILENO);
+  if (options.nonBlockingOutput) {
+    fcntl(STDOUT_FILENO, F_SETFL, fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK);
+  }
   const int devnull = open("/dev/null", O_RDONLY);
   dup2(devnull, STDIN_FILENO);
-  execvpe(argv[0], argv, environment);
+  for (int fd : options.closedDescriptors) {
+    close(fd);
+  }
+  execvpe(setup.argv[0], setup.argv, setup.environment);
   _exit(127);
+}
+
+// A pipe of one page for standard output, filled but for `room` bytes.
+void shrinkOutput(int writeEnd, int room) {
+  constexpr int kPage = 4096;
+  fcntl(writeEnd, F_SETPIPE_SZ, kPage);
+  if (room < 0) {
+    return;
+  }
+  const std::string filler(static_cast<std::size_t>(std::max(0, kPage - room)), 'x');
+  const ssize_t n = write(writeEnd, filler.data(), filler.size());
+  (void)n;
 }
 
 }  // namespace
@@ -168,11 +230,18 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
   if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
     return run;
   }
+  if (options.nonBlockingOutput || options.outputRoom >= 0) {
+    shrinkOutput(outPipe[1], options.outputRoom);
+  }
+  const std::string terminal =
+      options.backgroundJobOnPort && !options.ports.empty() ? options.ports[0].devicePath : "";
+  const ChildSetup setup = {rawArgv.data(), rawEnvironment.data(),
+                            &options,       outPipe[1],
+                            errPipe[1],     terminal.empty() ? nullptr : terminal.c_str()};
   const Clock::time_point start = Clock::now();
   const pid_t child = fork();
   if (child == 0) {
-    execChild(rawArgv.data(), rawEnvironment.data(), options.ignoredSignals.data(),
-              options.ignoredSignals.size(), options.unprivileged, outPipe[1], errPipe[1]);
+    execChild(setup);
   }
   close(outPipe[1]);
   close(errPipe[1]);
@@ -185,7 +254,7 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
   fcntl(outPipe[0], F_SETFL, O_NONBLOCK);
   fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
 
-  bool outOpen = true;
+  bool outOpen = options.outputRoom < 0;  // an unread output is not read
   bool errOpen = true;
   bool exited = false;
   int status = 0;
@@ -197,7 +266,7 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
     }
     poll(fds, 3, 5);
     collectWire(wire, start, run);
-    if (outOpen) {
+    if (outOpen && secondsSince(start) >= options.outputReadDelay) {
       outOpen = drainPipe(outPipe[0], run.out);
     }
     if (errOpen) {

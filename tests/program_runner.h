@@ -46,7 +46,20 @@ struct RunOptions {
   // for a few seconds at most.
   std::size_t wireBytes = 0;
   std::vector<TimedAction> actions;
-  std::vector<int> ignoredSignals;  // ignored from the start, as nohup does
+  std::vector<int> ignoredSignals;     // ignored from the start, as nohup does
+  std::vector<int> blockedSignals;     // blocked in the mask it inherits
+  std::vector<int> closedDescriptors;  // closed when it starts (2 for 2>&-)
+  // Standard output non-blocking, on a pipe of one page, so that writes
+  // meet EAGAIN while the reader is behind: it starts reading only after
+  // outputReadDelay seconds.
+  bool nonBlockingOutput = false;
+  double outputReadDelay = 0.0;
+  // When 0 or more: standard output is a pipe of one page with only this
+  // much room left, which nobody reads (`out` stays empty).
+  int outputRoom = -1;
+  // Run as a background job of a session whose controlling terminal is the
+  // first port's device.
+  bool backgroundJobOnPort = false;
   // Run as the unprivileged user nobody when the tests run as root.
   bool unprivileged = false;
   double timeoutSeconds = 30.0;

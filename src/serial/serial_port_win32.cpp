@@ -246,6 +246,12 @@ bool SerialPort::openDevice() {
     error_ = "cannot open " + name_ + ": " + systemMessage(error) + openHint(error);
     return false;
   }
+  // A file that the name leads to by mistake would be overwritten.
+  if (GetFileType(handle) == FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    error_ = "cannot open " + name_ + ": it is a file on a disk, not a serial port";
+    return false;
+  }
   handle_ = handle;
   return true;
 }
