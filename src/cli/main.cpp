@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
   if (ptmove::runAsStopGuard()) {
     return 0;  // this run was another's stop guard, started by it
   }
+  ptmove::reserveMemory();
   ptmove::prepareProcess();
   try {
     ptmove::Console console;

@@ -16,6 +16,13 @@ namespace ptmove {
 /// terminal of a background job stops the program. Nothing on Windows.
 void prepareProcess();
 
+/// Sets memory aside for the run's own needs, so that running out of it
+/// ends the run with a line on standard error rather than an abort: the
+/// first allocation that fails gets the reserve, the next throws
+/// std::bad_alloc, which the program can still catch. Without memory even
+/// for the reserve, says so and ends the process at once, with status 0.
+void reserveMemory();
+
 }  // namespace ptmove
 
 #endif  // PTMOVE_CLI_STARTUP_H_
