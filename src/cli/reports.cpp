@@ -18,6 +18,15 @@ std::string formatDefaultFloat(double value) {
   return std::string(buffer, result.ptr);
 }
 
+std::string formatDefaultFloat(float value) {
+  // The sign of a NaN is taken from the float itself: widening one may
+  // lose it (MIPS turns it into the default NaN).
+  if (std::isnan(value)) {
+    return std::signbit(value) ? "-nan" : "nan";
+  }
+  return formatDefaultFloat(static_cast<double>(value));
+}
+
 void printBanner(std::ostream& out, const std::string& programWord) {
   out << "Programma per manovrare un brandeggio" << std::endl;
   out << "Versione " << formatDefaultFloat(kVersion) << std::endl;

@@ -23,6 +23,7 @@ void printSettings(std::ostream& out, const MoveSettings& settings, const Comman
 /// A floating-point number as the stream's default notation shows it (six
 /// significant digits, %g style), spelled the same by every C runtime.
 std::string formatDefaultFloat(double value);
+std::string formatDefaultFloat(float value);
 
 }  // namespace ptmove
 

@@ -11,7 +11,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -27,6 +26,7 @@
 #include <thread>
 
 #include "custom_speed.h"
+#include "line_speed.h"
 #include "serial_port.h"
 #include "system_message.h"
 #include "uart_clock.h"
@@ -40,89 +40,6 @@ namespace ptmove {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct SpeedName {
-  std::int32_t baud;
-  speed_t code;
-};
-
-// The standard speeds this platform defines (0 is left out: it hangs up).
-constexpr SpeedName kSpeeds[] = {
-    {50, B50},           {75, B75},     {110, B110},   {134, B134},     {150, B150},
-    {200, B200},         {300, B300},   {600, B600},   {1200, B1200},   {1800, B1800},
-    {2400, B2400},       {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
-#ifdef B57600
-    {57600, B57600},
-#endif
-#ifdef B115200
-    {115200, B115200},
-#endif
-#ifdef B230400
-    {230400, B230400},
-#endif
-#ifdef B460800
-    {460800, B460800},
-#endif
-#ifdef B500000
-    {500000, B500000},
-#endif
-#ifdef B576000
-    {576000, B576000},
-#endif
-#ifdef B921600
-    {921600, B921600},
-#endif
-#ifdef B1000000
-    {1000000, B1000000},
-#endif
-#ifdef B1152000
-    {1152000, B1152000},
-#endif
-#ifdef B1500000
-    {1500000, B1500000},
-#endif
-#ifdef B2000000
-    {2000000, B2000000},
-#endif
-#ifdef B2500000
-    {2500000, B2500000},
-#endif
-#ifdef B3000000
-    {3000000, B3000000},
-#endif
-#ifdef B3500000
-    {3500000, B3500000},
-#endif
-#ifdef B4000000
-    {4000000, B4000000},
-#endif
-};
-
-const SpeedName* findSpeed(std::int32_t baud) {
-  for (const SpeedName& speed : kSpeeds) {
-    if (speed.baud == baud) {
-      return &speed;
-    }
-  }
-  return nullptr;
-}
-
-// The line's output speed in bits per second, or 0 when it cannot be told.
-std::int32_t currentSpeed(int fd) {
-  std::uint32_t custom = 0;
-  if (readCustomSpeed(fd, custom)) {
-    return static_cast<std::int32_t>(custom);
-  }
-  termios t{};
-  if (tcgetattr(fd, &t) == 0) {
-    for (const SpeedName& speed : kSpeeds) {
-      if (speed.code == cfgetospeed(&t)) {
-        return speed.baud;
-      }
-    }
-  }
-  return 0;
-}
 
 // Raw 8N1 without flow control on top of `t`. The speed bits and the read
 // timeouts stay as they are: the speed is set on its own.
@@ -226,6 +143,26 @@ std::string lockHolder(const std::string& path) {
   return "";
 }
 
+// The name of group `gid` from /etc/group, or "". Read directly rather
+// than through the C library's name services, which a statically linked
+// program cannot load.
+std::string groupName(gid_t gid) {
+  std::ifstream groups("/etc/group");
+  for (std::string line; std::getline(groups, line);) {
+    // name:password:gid:members
+    const std::size_t first = line.find(':');
+    const std::size_t second = line.find(':', first == std::string::npos ? first : first + 1);
+    if (first == std::string::npos || second == std::string::npos) {
+      continue;
+    }
+    const std::string id = line.substr(second + 1, line.find(':', second + 1) - second - 1);
+    if (id == std::to_string(gid)) {
+      return line.substr(0, first);
+    }
+  }
+  return "";
+}
+
 // What to do about a device that could not be opened for `error`.
 std::string openHint(int error, const std::string& path, std::int32_t portNumber) {
   const std::string variable = "PTMOVE_COM" + std::to_string(portNumber);
@@ -234,10 +171,10 @@ std::string openHint(int error, const std::string& path, std::int32_t portNumber
     case EPERM: {
       struct stat device {};
       if (stat(path.c_str(), &device) == 0 && (device.st_mode & S_IRWXG) != 0) {
-        if (const group* owner = getgrgid(device.st_gid)) {
-          return std::string("; the device belongs to group ") + owner->gr_name +
-                 ": join it with 'sudo usermod -aG " + owner->gr_name +
-                 " $USER', then log in again";
+        const std::string owner = groupName(device.st_gid);
+        if (!owner.empty()) {
+          return "; the device belongs to group " + owner + ": join it with 'sudo usermod -aG " +
+                 owner + " $USER', then log in again";
         }
       }
       return "; only its owner may use it: a udev rule can give it to group dialout";

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "custom_speed.h"
 #include "frame_decoder.h"
+#include "line_speed.h"
 #include "pty_pair.h"
 #include "receivers.h"
 
@@ -75,10 +75,8 @@ std::string lineSettings(int fd) {
   if (tcgetattr(fd, &t) != 0) {
     return "unknown";
   }
-  std::uint32_t baud = 0;
-  std::string speed = ptmove::readCustomSpeed(fd, baud)
-                          ? std::to_string(baud)
-                          : "code " + std::to_string(static_cast<unsigned long>(cfgetospeed(&t)));
+  const std::int32_t baud = ptmove::currentSpeed(fd);
+  const std::string speed = baud > 0 ? std::to_string(baud) : "an unknown rate of";
   const int bits = (t.c_cflag & CSIZE) == CS5   ? 5
                    : (t.c_cflag & CSIZE) == CS6 ? 6
                    : (t.c_cflag & CSIZE) == CS7 ? 7
