@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <sstream>
 
 #include "program_runner.h"
 
@@ -16,8 +17,32 @@ std::string masked(const std::string& out) {
   return std::regex_replace(text, std::regex("[0-9]+\\.[0-9]{3} s"), "T s");
 }
 
+// The words that run one of the built programs: an emulator's, when the
+// programs are built for another machine.
+std::vector<std::string> launcher() {
+  std::istringstream text(PTMOVE_TEST_LAUNCHER);
+  std::vector<std::string> words;
+  for (std::string word; text >> word;) {
+    words.push_back(word);
+  }
+  return words;
+}
+
 ProgramUnderTest ptsim() {
-  return ProgramUnderTest({}, PTSIM_PATH);
+  return ProgramUnderTest(launcher(), PTSIM_PATH);
+}
+
+// ptsim's arguments, with ptmove run through the launcher.
+std::vector<std::string> launched(const std::vector<std::string>& args) {
+  std::vector<std::string> result;
+  for (const std::string& arg : args) {
+    if (arg == PTMOVE_PATH) {
+      const std::vector<std::string> words = launcher();
+      result.insert(result.end(), words.begin(), words.end());
+    }
+    result.push_back(arg);
+  }
+  return result;
 }
 
 TEST(PtsimTest, DecodesWhatACommandSends) {
@@ -63,7 +88,7 @@ TEST(PtsimTest, DecodesWhatACommandSends) {
   const ProgramUnderTest program = ptsim();
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
-    const ProgramRun run = program.run(c.args);
+    const ProgramRun run = program.run(launched(c.args));
     EXPECT_EQ(run.exitStatus, c.exitStatus);
     EXPECT_EQ(masked(run.out), c.out);
   }

@@ -8,6 +8,7 @@
 #include <limits>
 #include <sstream>
 
+#include "full_device.h"
 #include "interruptible_wait.h"
 #include "pty_pair.h"
 #include "scoped_variable.h"
@@ -88,7 +89,7 @@ TEST(TransmissionTest, BadSpeedIsReportedAndFramesStillSent) {
 }
 
 TEST(TransmissionTest, ReportsEveryFailureAndGoesOn) {
-  const auto full = testsupport::bindPort(5, "/dev/full");
+  const auto full = testsupport::bindPort(5, testsupport::fullDevice());
   const auto null = testsupport::bindPort(6, "/dev/null");
   const auto missing = testsupport::bindPort(7, "/nonexistent/port");
   const struct {
