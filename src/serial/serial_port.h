@@ -127,6 +127,10 @@ class SerialPort {
   const std::string& error() const { return error_; }
 
  private:
+  // `limit`, or writeLimit for `bytes` when it is kUsualLimit.
+  std::chrono::milliseconds boundOf(std::chrono::milliseconds limit, std::size_t bytes) const {
+    return limit < std::chrono::milliseconds::zero() ? limitFor(bytes) : limit;
+  }
   bool openDevice();            // the device of portNumber_, for this process alone
   void settleAfterReopening();  // the settings asked before, again
 

@@ -434,9 +434,7 @@ bool SerialPort::applyLineSettings(std::int32_t baudRate) {
 std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
                               const Interrupts* interrupts, OnError onError,
                               std::chrono::milliseconds limit) {
-  if (limit < std::chrono::milliseconds::zero()) {
-    limit = writeLimit(size, bitsPerSecond_);
-  }
+  limit = boundOf(limit, size);
   const Clock::time_point deadline = Clock::now() + limit;
   const sigset_t* catchMask = interrupts != nullptr ? interrupts->catchMask() : nullptr;
   std::size_t written = 0;
@@ -517,9 +515,7 @@ bool SerialPort::reopen() {
 }
 
 bool SerialPort::drain(std::chrono::milliseconds limit) {
-  if (limit < std::chrono::milliseconds::zero()) {
-    limit = writeLimit(bytesWritten_, bitsPerSecond_);
-  }
+  limit = boundOf(limit, bytesWritten_);
   const Clock::time_point deadline = Clock::now() + limit;
   while (queuedOutput(fd_) > 0) {
     if (Clock::now() >= deadline) {

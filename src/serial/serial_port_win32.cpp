@@ -310,9 +310,7 @@ bool SerialPort::applyLineSettings(std::int32_t baudRate) {
 std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
                               const Interrupts* interrupts, OnError onError,
                               std::chrono::milliseconds limit) {
-  if (limit < std::chrono::milliseconds::zero()) {
-    limit = writeLimit(size, bitsPerSecond_);
-  }
+  limit = boundOf(limit, size);
   const ULONGLONG giveUpAt = GetTickCount64() + static_cast<ULONGLONG>(limit.count());
   const IoDeadline deadline(limit, interrupts != nullptr ? interrupts->interruptEvent() : nullptr);
   std::size_t written = 0;
@@ -396,9 +394,7 @@ bool SerialPort::reopen() {
 }
 
 bool SerialPort::drain(std::chrono::milliseconds limit) {
-  if (limit < std::chrono::milliseconds::zero()) {
-    limit = writeLimit(bytesWritten_, bitsPerSecond_);
-  }
+  limit = boundOf(limit, bytesWritten_);
   const IoDeadline deadline(limit, nullptr);
   FlushFileBuffers(handle_);  // until the bytes have left the port
   if (deadline.cut()) {
