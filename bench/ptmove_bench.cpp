@@ -1,9 +1,12 @@
 // Measures how quickly and how precisely a movement happens on the wire,
 // on a pseudo-terminal: the start latency (process start to the movement
 // frame complete on the wire) and the duration error (time between the
-// movement and the stop frame, less the requested wait). ptmove is measured
-// beside a minimal C writer, a pyserial script and, when present, ptmove.exe
-// under Wine.
+// movement and the stop frame, less the requested wait). Both builds of
+// ptmove, the dynamically linked one of the Debian package and the static
+// one of the release tarball, are measured beside the floor, a minimal C
+// writer, and beside a pyserial script and, when present, ptmove.exe under
+// Wine. The runs are interleaved, one of each program in turn, so that
+// whatever else the machine does weighs on all of them alike.
 //
 //   ptmove_bench [--runs N]
 
@@ -32,6 +35,9 @@ struct Subject {
   ProgramUnderTest program;
   std::function<std::vector<std::string>(const std::string& seconds)> args;
 };
+
+// The minimal C writer's place among the subjects: the floor.
+constexpr std::size_t kFloor = 1;
 
 struct Stats {
   std::size_t runs = 0;
@@ -81,20 +87,21 @@ bool executable(const std::string& path) {
 
 void printRow(const std::string& name, const Stats& stats, const Stats& reference) {
   if (stats.runs == 0) {
-    std::printf("  %-22s  failed to run\n", name.c_str());
+    std::printf("  %-26s  failed to run\n", name.c_str());
     return;
   }
   const double ratio = reference.median != 0.0 ? stats.median / reference.median : 0.0;
-  std::printf("  %-22s %4zu %9.3f %9.3f %9.3f %9.2fx\n", name.c_str(), stats.runs,
+  std::printf("  %-26s %4zu %9.3f %9.3f %9.3f %9.2fx\n", name.c_str(), stats.runs,
               stats.median * 1000, stats.p90 * 1000, stats.max * 1000, ratio);
 }
 
+// The rows, each with its median's ratio to the floor's (the second row).
 void printTable(const char* title, const std::vector<Subject>& subjects,
                 const std::vector<Stats>& stats) {
-  std::printf("%s\n  %-22s %4s %9s %9s %9s %10s\n", title, "program", "runs", "median", "p90",
-              "max", "/ ptmove");
+  std::printf("%s\n  %-26s %4s %9s %9s %9s %10s\n", title, "program", "runs", "median", "p90",
+              "max", "/ floor");
   for (std::size_t i = 0; i < subjects.size(); ++i) {
-    printRow(subjects[i].name, stats[i], stats[0]);
+    printRow(subjects[i].name, stats[i], stats[kFloor]);
   }
 }
 
@@ -114,9 +121,10 @@ int main(int argc, char** argv) {
     return std::vector<std::string>{"-com", "1", "-dir", "r", "-t", seconds};
   };
   std::vector<Subject> subjects = {
-      {"ptmove", ProgramUnderTest({}, PTMOVE_PATH), moveRight},
+      {"ptmove (.deb, dynamic)", ProgramUnderTest({}, PTMOVE_PATH), moveRight},
       {"minimal C writer", ProgramUnderTest({}, MINIMAL_WRITER_PATH),
        [](const std::string& seconds) { return std::vector<std::string>{seconds}; }},
+      {"ptmove (.tar.gz, static)", ProgramUnderTest({}, PTMOVE_STATIC_PATH), moveRight},
   };
   if (std::system("/usr/bin/python3 -c 'import serial' >/dev/null 2>&1") == 0) {
     subjects.push_back({"python3 + pyserial", ProgramUnderTest({}, "/usr/bin/python3"),
@@ -141,28 +149,36 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("%d runs each, times in milliseconds, on a pseudo-terminal\n\n", runs);
+  std::printf("%d runs each, interleaved, times in milliseconds, on a pseudo-terminal\n\n", runs);
   std::vector<std::string> durations = {"0.1", "0.25", "1"};
-  std::vector<Stats> latency;
-  std::vector<std::vector<Stats>> error(durations.size());
-  for (const Subject& subject : subjects) {
-    std::vector<double> latencies;
-    std::vector<std::vector<double>> errors(durations.size());
-    for (int run = 0; run < runs; ++run) {
+  // latencies[subject], errors[duration][subject]
+  std::vector<std::vector<double>> latencies(subjects.size());
+  std::vector<std::vector<std::vector<double>>> errors(
+      durations.size(), std::vector<std::vector<double>>(subjects.size()));
+  for (int run = 0; run < runs; ++run) {
+    for (std::size_t i = 0; i < subjects.size(); ++i) {
       double startLatency = 0.0;
       double durationError = 0.0;
-      if (measure(subject, "0", startLatency, durationError)) {
-        latencies.push_back(startLatency);
+      if (measure(subjects[i], "0", startLatency, durationError)) {
+        latencies[i].push_back(startLatency);
       }
-      for (std::size_t d = 0; d < durations.size(); ++d) {
-        if (measure(subject, durations[d], startLatency, durationError)) {
-          errors[d].push_back(durationError);
+    }
+    for (std::size_t d = 0; d < durations.size(); ++d) {
+      for (std::size_t i = 0; i < subjects.size(); ++i) {
+        double startLatency = 0.0;
+        double durationError = 0.0;
+        if (measure(subjects[i], durations[d], startLatency, durationError)) {
+          errors[d][i].push_back(durationError);
         }
       }
     }
-    latency.push_back(statsOf(latencies));
+  }
+  std::vector<Stats> latency;
+  std::vector<std::vector<Stats>> error(durations.size());
+  for (std::size_t i = 0; i < subjects.size(); ++i) {
+    latency.push_back(statsOf(latencies[i]));
     for (std::size_t d = 0; d < durations.size(); ++d) {
-      error[d].push_back(statsOf(errors[d]));
+      error[d].push_back(statsOf(errors[d][i]));
     }
   }
   printTable("start latency: process start to movement frame on the wire", subjects, latency);
