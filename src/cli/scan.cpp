@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cfloat>
 #include <charconv>
-#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -129,8 +128,7 @@ float convertFloat(std::string_view number, bool hex) {
     // Too large or too small for a float: the C conversions give infinity
     // or zero. The double value tells which.
     const double wide = std::strtod(std::string(number).c_str(), nullptr);
-    return wide > FLT_MAX ? std::numeric_limits<float>::infinity()
-                          : static_cast<float>(std::fmin(wide, FLT_MAX));
+    return wide > FLT_MAX ? std::numeric_limits<float>::infinity() : static_cast<float>(wide);
   }
   (void)end;
   return result;
