@@ -57,15 +57,15 @@ TEST(InterruptibleWaitPosixTest, KeepsWhatWasIgnoredOrBlockedAndRestoresTheRest)
   pthread_sigmask(SIG_BLOCK, &usr2, nullptr);
   {
     InterruptibleWait wait;
-    EXPECT_EQ(handlerOf(SIGHUP), SIG_IGN);
-    EXPECT_EQ(handlerOf(SIGUSR2), SIG_DFL);
-    EXPECT_NE(handlerOf(SIGINT), SIG_DFL);
     std::thread hangUp = signalLater(SIGHUP, std::chrono::milliseconds(20));
     std::thread user = signalLater(SIGUSR2, std::chrono::milliseconds(40));
     EXPECT_EQ(wait.wait(200), WaitEnd::kElapsed)
         << "neither an ignored nor a blocked signal ends the wait";
     hangUp.join();
     user.join();
+    EXPECT_EQ(handlerOf(SIGHUP), SIG_IGN);
+    EXPECT_EQ(handlerOf(SIGUSR2), SIG_DFL);
+    EXPECT_NE(handlerOf(SIGINT), SIG_DFL);
     EXPECT_FALSE(wait.interrupted());
   }
   EXPECT_EQ(handlerOf(SIGINT), SIG_DFL);

@@ -28,7 +28,9 @@ class InterruptibleWait : public Interrupts {
   /// real-time signals...); on Windows Ctrl+C, Ctrl+Break and the console's
   /// close, logoff and shutdown events. Signals that were ignored or blocked
   /// when the program started are left as they were (nohup, a background
-  /// job).
+  /// job). On POSIX they are blocked here and caught from the first time
+  /// they matter (the wait, a write held up by the line, the questions
+  /// below), so that one call is all that comes before the movement frame.
   InterruptibleWait();
 
   /// Puts back what was there. A signal that arrived after the run was
@@ -72,6 +74,10 @@ class InterruptibleWait : public Interrupts {
 #endif
 
  private:
+#ifndef _WIN32
+  void catchBlocked() const;
+#endif
+
   struct Saved;  // what the platform had in place before
   std::unique_ptr<Saved> saved_;
 };

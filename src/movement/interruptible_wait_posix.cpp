@@ -68,26 +68,43 @@ const std::vector<int>& terminatingSignals() {
 
 struct InterruptibleWait::Saved {
   std::vector<std::pair<int, struct sigaction>> previous;  // the signals we catch
-  sigset_t caught;                                         // those signals
+  sigset_t candidates;                                     // those blocked, to be caught
+  sigset_t caught;                                         // those caught: not ignored
   sigset_t outside;                                        // the mask before they were blocked
+  bool catching = false;
   bool released = false;
 };
 
 InterruptibleWait::InterruptibleWait() : saved_(std::make_unique<Saved>()) {
   caughtSignal = 0;
   sigemptyset(&saved_->caught);
-  // Blocked first, so that none can come between learning what a signal
-  // did and taking it over. Those held off by whoever started us stay so.
-  sigset_t candidates;
-  sigemptyset(&candidates);
+  // Blocked at once, so that none can end the program from here on; those
+  // held off by whoever started us stay so. The handlers come when first
+  // needed (catchBlocked): a signal that comes before waits for them,
+  // blocked, and the movement frame does not wait for the dozens of calls
+  // they take.
+  sigemptyset(&saved_->candidates);
   sigset_t blockedAtStart;
   pthread_sigmask(SIG_SETMASK, nullptr, &blockedAtStart);
   for (int signal : terminatingSignals()) {
     if (sigismember(&blockedAtStart, signal) == 0) {
-      sigaddset(&candidates, signal);
+      sigaddset(&saved_->candidates, signal);
     }
   }
-  pthread_sigmask(SIG_BLOCK, &candidates, &saved_->outside);
+  pthread_sigmask(SIG_BLOCK, &saved_->candidates, &saved_->outside);
+}
+
+InterruptibleWait::~InterruptibleWait() {
+  release();
+}
+
+// Installs the catcher for every blocked candidate but those that were
+// ignored (nohup, a background job), which are put back as they were.
+void InterruptibleWait::catchBlocked() const {
+  if (saved_->catching) {
+    return;
+  }
+  saved_->catching = true;
   struct sigaction catcher {};
   catcher.sa_handler = onInterrupt;
   sigemptyset(&catcher.sa_mask);
@@ -95,11 +112,12 @@ InterruptibleWait::InterruptibleWait() : saved_(std::make_unique<Saved>()) {
   for (int signal : terminatingSignals()) {
     // One call both installs the catcher and tells what was there.
     struct sigaction previous {};
-    if (sigismember(&candidates, signal) != 1 || sigaction(signal, &catcher, &previous) != 0) {
+    if (sigismember(&saved_->candidates, signal) != 1 ||
+        sigaction(signal, &catcher, &previous) != 0) {
       continue;
     }
     if (previous.sa_handler == SIG_IGN) {
-      sigaction(signal, &previous, nullptr);  // ignored (nohup, a background job): keep it so
+      sigaction(signal, &previous, nullptr);
       continue;
     }
     saved_->previous.emplace_back(signal, previous);
@@ -107,14 +125,11 @@ InterruptibleWait::InterruptibleWait() : saved_(std::make_unique<Saved>()) {
   }
 }
 
-InterruptibleWait::~InterruptibleWait() {
-  release();
-}
-
 void InterruptibleWait::release() {
   if (saved_->released) {
     return;
   }
+  catchBlocked();
   saved_->released = true;
   takePending(saved_->caught);  // one caught now is told, not lost
   // Actions first, then the mask: a signal still pending now meets the
@@ -134,6 +149,7 @@ WaitEnd InterruptibleWait::wait(std::uint64_t milliseconds, const SerialPort* wa
   const int port = watched != nullptr ? watched->nativeHandle() : -1;
   const int lifeline = guard != nullptr ? guard->lifeline() : -1;
   const Clock::time_point start = Clock::now();
+  catchBlocked();
   while (caughtSignal == 0) {
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
@@ -175,11 +191,13 @@ WaitEnd InterruptibleWait::wait(std::uint64_t milliseconds, const SerialPort* wa
 }
 
 bool InterruptibleWait::interrupted() const {
+  catchBlocked();
   takePending(saved_->caught);
   return caughtSignal != 0;
 }
 
 std::string InterruptibleWait::interruptName() const {
+  catchBlocked();
   takePending(saved_->caught);
   const int signal = caughtSignal;
   if (signal == 0) {
@@ -194,10 +212,12 @@ std::string InterruptibleWait::interruptName() const {
 }
 
 const sigset_t* InterruptibleWait::catchMask() const {
+  catchBlocked();
   return &saved_->outside;
 }
 
 void InterruptibleWait::endProcessIfInterrupted() {
+  catchBlocked();
   takePending(saved_->caught);
   const int signal = caughtSignal;
   if (signal == 0) {

@@ -188,18 +188,15 @@ StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) : port_(port) {
   // `done` would keep the guard from seeing this process die.
   int done[2];
   int life[2];
-  if (pipe(done) != 0) {
+  if (pipe2(done, O_CLOEXEC) != 0) {
     error_ = "cannot start the stop guard: " + systemMessage(errno);
     return;
   }
-  if (pipe(life) != 0) {
+  if (pipe2(life, O_CLOEXEC) != 0) {
     error_ = "cannot start the stop guard: " + systemMessage(errno);
     ::close(done[0]);
     ::close(done[1]);
     return;
-  }
-  for (int fd : {done[0], done[1], life[0], life[1]}) {
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
   }
   const pid_t child = fork();
   const int forkError = errno;

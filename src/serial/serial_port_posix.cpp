@@ -436,7 +436,6 @@ std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
                               std::chrono::milliseconds limit) {
   limit = boundOf(limit, size);
   const Clock::time_point deadline = Clock::now() + limit;
-  const sigset_t* catchMask = interrupts != nullptr ? interrupts->catchMask() : nullptr;
   std::size_t written = 0;
   std::string failure;
   // Nobody else opens the line while the frame goes out.
@@ -469,6 +468,7 @@ std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
     // A refused write is tried again after a pause; otherwise the line
     // has no room yet.
     const Clock::duration left = deadline - Clock::now();
+    const sigset_t* catchMask = interrupts != nullptr ? interrupts->catchMask() : nullptr;
     if (refused ? !pauseBeforeRetry(left) : !waitForRoom(fd_, left, catchMask)) {
       failure = refused ? systemMessage(error) + ", again and again for " + seconds(limit)
                         : "the line took nothing more for " + seconds(limit);
