@@ -569,12 +569,11 @@ TEST_F(EndToEndTest, PosixProgramKeepsIgnoringAnIgnoredHangUp) {
 // let go at once and opened again by its name for the stop. The port is a
 // link, as /dev/serial/by-id names are: the first pseudo-terminal is hung up
 // as an unplugged adapter is, and the device that comes back is a second.
-TEST_F(EndToEndTest, PosixProgramOpensAVanishedPortAgain) {
-  if (program_.underWine()) {
-    // Its dangling dosdevices link would make Wine open the machine's own
-    // /dev/ttyS0 in its place.
-    GTEST_SKIP() << "Wine opens a COM port whose device has gone as a real serial port";
-  }
+// The link is changed in one step before the device goes, and for a device
+// gone for good the Windows program's link names one that cannot be opened
+// (a pseudo-terminal left locked): Wine would open the machine's own
+// /dev/ttyS0 in place of a COM port whose link dangles.
+TEST_F(EndToEndTest, OpensAVanishedPortAgain) {
   const struct {
     const char* what;
     bool comesBack;
@@ -589,24 +588,33 @@ TEST_F(EndToEndTest, PosixProgramOpensAVanishedPortAgain) {
     SCOPED_TRACE(c.what);
     PtyPair first;
     PtyPair second;
+    const int locked = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(locked >= 0 && grantpt(locked) == 0);
+    const std::string lockedPath = ptsname(locked);
     const std::string link = testing::TempDir() + "ptmove-e2e-port-" + std::to_string(getpid());
-    unlink(link.c_str());
-    ASSERT_EQ(symlink(first.slavePath().c_str(), link.c_str()), 0);
+    const auto pointLinkAt = [&link](const std::string& device) {
+      const std::string next = link + ".next";
+      unlink(next.c_str());
+      return symlink(device.c_str(), next.c_str()) == 0 && rename(next.c_str(), link.c_str()) == 0;
+    };
+    ASSERT_TRUE(pointLinkAt(first.slavePath()));
     RunOptions options;
     options.ports = {{1, link}};
     options.wire = &first;
-    options.actions = {{0.5, [&](pid_t) {
+    // Late enough for the Windows program's movement frame to be out.
+    options.actions = {{1.0, [&](pid_t) {
+                          if (c.comesBack || program_.underWine()) {
+                            EXPECT_TRUE(pointLinkAt(c.comesBack ? second.slavePath() : lockedPath));
+                          } else {
+                            unlink(link.c_str());
+                          }
                           if (!first.hangUp()) {
                             first.closeMaster();  // all an unprivileged user can do
                           }
-                          unlink(link.c_str());
-                          if (c.comesBack) {
-                            EXPECT_EQ(symlink(second.slavePath().c_str(), link.c_str()), 0);
-                          }
                         }}};
     const auto start = std::chrono::steady_clock::now();
-    const ProgramRun result = runWith({"-com", "1", "-dir", "r", "-t", "1"}, options, 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1 + 6)) << "no hang";
+    const ProgramRun result = runWith({"-com", "1", "-dir", "r", "-t", "2"}, options, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2 + 6)) << "no hang";
     EXPECT_EQ(result.out, c.out);
     EXPECT_EQ(result.wire, kRight);
     EXPECT_EQ(second.readAvailable(), c.comesBack ? kStop : Bytes());
@@ -614,6 +622,7 @@ TEST_F(EndToEndTest, PosixProgramOpensAVanishedPortAgain) {
     EXPECT_NE(result.err.find(" vanished "), std::string::npos) << result.err;
     EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
     unlink(link.c_str());
+    close(locked);
   }
 }
 
