@@ -1,11 +1,11 @@
 // The POSIX stop guard: a forked child in a process group of its own. It
-// keeps only the port and the read end of a pipe from the program, ignores
-// the interrupts, and blocks reading the pipe. "done" lets it go quietly; the
-// pipe's end without "done" means the program died mid-movement, and the
-// guard sends the stop frames. It watches the port meanwhile, and lets go
-// of it at once when it hangs up, so that a returning USB adapter gets its
-// name back. A fault inside the program sends them first
-// from a handler on an alternate stack.
+// keeps only the port and the pipes from the program, holds the interrupts
+// off, and blocks reading the pipe. "done" lets it go quietly; the pipe's
+// end without "done" means the program died mid-movement, and the guard
+// sends the stop frames. It watches the port meanwhile, and lets go of it
+// at once when it hangs up, so that a returning USB adapter gets its name
+// back. A fault inside the program sends them first from a handler on an
+// alternate stack.
 
 #include <errno.h>
 #include <fcntl.h>
@@ -129,20 +129,19 @@ void closeAllBut(int a, int b, int c) {
 // The guard's life, in the forked child.
 [[noreturn]] void keepWatch(SerialPort& port, const StopFrames& stops, int done, int life) {
   setpgid(0, 0);  // out of the terminal's reach: Ctrl+C goes to the program
+  // Held off for the guard's whole life, in one call while the program's
+  // movement frame goes out: the interrupts, which must not end it; a
+  // reader gone (SIGPIPE); and, since in a process group of its own the
+  // guard is a background job of a port that is a controlling terminal,
+  // the signal that would stop it at a terminal call (SIGTTOU).
+  sigset_t held;
+  sigemptyset(&held);
   for (int signal : terminatingSignals()) {
-    ::signal(signal, SIG_IGN);
+    sigaddset(&held, signal);
   }
-  for (int signal : kFaults) {
-    ::signal(signal, SIG_DFL);  // the program's fault handler is not ours
-  }
-  ::signal(SIGPIPE, SIG_IGN);
-  // In a process group of its own the guard is a background job of the
-  // port, when the port is a controlling terminal: terminal calls must not
-  // stop it.
-  ::signal(SIGTTOU, SIG_IGN);
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
+  sigaddset(&held, SIGPIPE);
+  sigaddset(&held, SIGTTOU);
+  sigprocmask(SIG_SETMASK, &held, nullptr);
   // Nothing of the program's but the port and the pipes: whoever reads the
   // program's output sees it end when the program ends. The write end of
   // `life` is never written: its end tells the program the guard is gone.
@@ -179,24 +178,30 @@ void closeAllBut(int a, int b, int c) {
   _exit(0);
 }
 
-}  // namespace
+// The guard as the program holds it: its process and the program's ends
+// of the two pipes, or why it could not be started.
+struct ForkedGuard {
+  pid_t pid = -1;
+  int done = -1;
+  int life = -1;
+  std::string error;
+};
 
-StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) : port_(port) {
-  catchFaults(port.nativeHandle(), stops);
-  catchingFaults_ = true;
+ForkedGuard forkGuard(SerialPort& port, const StopFrames& stops) {
+  ForkedGuard guard;
   // No end may reach a program started later: one holding the write end of
   // `done` would keep the guard from seeing this process die.
   int done[2];
   int life[2];
   if (pipe2(done, O_CLOEXEC) != 0) {
-    error_ = "cannot start the stop guard: " + systemMessage(errno);
-    return;
+    guard.error = "cannot start the stop guard: " + systemMessage(errno);
+    return guard;
   }
   if (pipe2(life, O_CLOEXEC) != 0) {
-    error_ = "cannot start the stop guard: " + systemMessage(errno);
+    guard.error = "cannot start the stop guard: " + systemMessage(errno);
     ::close(done[0]);
     ::close(done[1]);
-    return;
+    return guard;
   }
   const pid_t child = fork();
   const int forkError = errno;
@@ -208,15 +213,33 @@ StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) : port_(port) {
   ::close(done[0]);
   ::close(life[1]);
   if (child < 0) {
-    error_ = "cannot start the stop guard: " + systemMessage(forkError);
+    guard.error = "cannot start the stop guard: " + systemMessage(forkError);
     ::close(done[1]);
     ::close(life[0]);
-    return;
+    return guard;
   }
   setpgid(child, child);  // as the child does, whichever runs first
-  guard_ = child;
-  done_ = done[1];
-  life_ = life[0];
+  guard.pid = child;
+  guard.done = done[1];
+  guard.life = life[0];
+  return guard;
+}
+
+}  // namespace
+
+StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) : port_(port) {
+  ForkedGuard guard = forkGuard(port, stops);
+  // The fault handler is the program's alone: installed once the guard is
+  // forked, it is never the guard's.
+  catchFaults(port.nativeHandle(), stops);
+  catchingFaults_ = true;
+  if (guard.pid < 0) {
+    error_ = guard.error;
+    return;
+  }
+  guard_ = guard.pid;
+  done_ = guard.done;
+  life_ = guard.life;
   watching_ = true;
 }
 
