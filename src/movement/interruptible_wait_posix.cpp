@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -149,6 +150,13 @@ WaitEnd InterruptibleWait::wait(std::uint64_t milliseconds, const SerialPort* wa
   const int port = watched != nullptr ? watched->nativeHandle() : -1;
   const int lifeline = guard != nullptr ? guard->lifeline() : -1;
   const Clock::time_point start = Clock::now();
+  if (!saved_->catching && milliseconds > 0) {
+    // The first millisecond after the movement frame goes to the driver
+    // and to whatever reads the line, not to the dozens of calls that
+    // install the catchers: a signal that comes meanwhile waits, blocked.
+    const timespec first{0, 1'000'000};
+    nanosleep(&first, nullptr);
+  }
   catchBlocked();
   while (caughtSignal == 0) {
     const auto elapsed =
