@@ -155,8 +155,15 @@ int main(int argc, char** argv) {
   std::vector<std::vector<double>> latencies(subjects.size());
   std::vector<std::vector<std::vector<double>>> errors(
       durations.size(), std::vector<std::vector<double>>(subjects.size()));
+  // Each round starts with the next program, so that each follows every
+  // other equally often: whatever one leaves behind (Wine's server at work
+  // after its run) weighs on all alike.
+  const auto inTurn = [&subjects](int run, std::size_t k) {
+    return (k + static_cast<std::size_t>(run)) % subjects.size();
+  };
   for (int run = 0; run < runs; ++run) {
-    for (std::size_t i = 0; i < subjects.size(); ++i) {
+    for (std::size_t k = 0; k < subjects.size(); ++k) {
+      const std::size_t i = inTurn(run, k);
       double startLatency = 0.0;
       double durationError = 0.0;
       if (measure(subjects[i], "0", startLatency, durationError)) {
@@ -164,7 +171,8 @@ int main(int argc, char** argv) {
       }
     }
     for (std::size_t d = 0; d < durations.size(); ++d) {
-      for (std::size_t i = 0; i < subjects.size(); ++i) {
+      for (std::size_t k = 0; k < subjects.size(); ++k) {
+        const std::size_t i = inTurn(run, k);
         double startLatency = 0.0;
         double durationError = 0.0;
         if (measure(subjects[i], durations[d], startLatency, durationError)) {
