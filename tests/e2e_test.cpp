@@ -766,6 +766,32 @@ TEST_F(EndToEndTest, PosixProgramStandsItsCallersEnvironment) {
 }
 
 // A file named as the port by mistake is refused, and left as it was.
+// Short of memory anywhere in its start, the program ends with what it
+// could print, or "out of memory" on standard error, never with an abort;
+// a movement frame that went out is followed by the stop frame.
+TEST_F(EndToEndTest, PosixProgramShortOfMemoryNeverAborts) {
+  const auto runWithin = [this](std::size_t kibibytes) {
+    PtyPair pty;
+    RunOptions options;
+    options.ports = {{1, pty.slavePath()}};
+    options.wire = &pty;
+    options.addressSpace = kibibytes * 1024;
+    return program_.run({"-com", "1", "-dir", "r", "-t", "0"}, options);
+  };
+  if (program_.underWine() || runWithin(64 * 1024).wire != then(kRight, kStop)) {
+    GTEST_SKIP() << "the program needs more than 64 MiB of address space here "
+                    "(Wine, an emulator or a sanitizer)";
+  }
+  for (std::size_t kibibytes = 1024; kibibytes <= 8192; kibibytes += 128) {
+    SCOPED_TRACE(kibibytes);
+    const ProgramRun result = runWithin(kibibytes);
+    EXPECT_NE(result.exitStatus, 128 + SIGABRT) << result.err;
+    if (!result.wire.empty()) {
+      EXPECT_EQ(result.wire, then(kRight, kStop));
+    }
+  }
+}
+
 TEST_F(EndToEndTest, RefusesAFileAsThePort) {
   const std::string notes = testing::TempDir() + "ptmove-e2e-notes-" + std::to_string(getpid());
   {

@@ -144,6 +144,10 @@ void becomeBackgroundJob(const char* terminal) {
   }
   const rlimit noCore = {0, 0};  // a test that ends the program by SIGQUIT
   setrlimit(RLIMIT_CORE, &noCore);
+  if (options.addressSpace != 0) {
+    const rlimit memory = {options.addressSpace, options.addressSpace};
+    setrlimit(RLIMIT_AS, &memory);
+  }
   dup2(setup.outFd, STDOUT_FILENO);
   dup2(setup.errFd, STDERR_FILENO);
   if (options.nonBlockingOutput) {

@@ -62,6 +62,8 @@ struct RunOptions {
   bool backgroundJobOnPort = false;
   // Run as the unprivileged user nobody when the tests run as root.
   bool unprivileged = false;
+  // When not 0, the bytes of address space it may have (RLIMIT_AS).
+  std::size_t addressSpace = 0;
   double timeoutSeconds = 30.0;
 };
 
