@@ -1,6 +1,5 @@
 // End-to-end: the built program, run as a process, against pseudo-terminals.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -11,7 +10,8 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <thread>
@@ -453,28 +453,16 @@ std::vector<pid_t> guardsOf(pid_t pid, bool underWine) {
     return childrenOf(pid);
   }
   std::vector<pid_t> guards;
-  DIR* processes = opendir("/proc");
-  for (dirent* entry = processes != nullptr ? readdir(processes) : nullptr; entry != nullptr;
-       entry = readdir(processes)) {
-    const pid_t other = std::atoi(entry->d_name);
-    std::FILE* file = std::fopen(("/proc/" + std::string(entry->d_name) + "/cmdline").c_str(), "r");
-    if (other <= 0 || other == pid || file == nullptr) {
-      if (file != nullptr) {
-        std::fclose(file);
-      }
-      continue;
-    }
-    char command[512] = {};
-    const std::size_t length = std::fread(command, 1, sizeof command - 1, file);
-    std::fclose(file);
-    const std::string name(command, strnlen(command, length));  // its argument 0
+  for (const auto& process : std::filesystem::directory_iterator("/proc")) {
+    const pid_t other = std::atoi(process.path().filename().c_str());
+    std::string name;  // its argument 0
+    std::ifstream cmdline(process.path() / "cmdline");
+    std::getline(cmdline, name, '\0');
     const std::string exe = "ptmove.exe";
-    if (name.size() >= exe.size() && name.compare(name.size() - exe.size(), exe.size(), exe) == 0) {
+    if (other > 0 && other != pid && name.size() >= exe.size() &&
+        name.compare(name.size() - exe.size(), exe.size(), exe) == 0) {
       guards.push_back(other);
     }
-  }
-  if (processes != nullptr) {
-    closedir(processes);
   }
   return guards;
 }
@@ -765,7 +753,6 @@ TEST_F(EndToEndTest, PosixProgramStandsItsCallersEnvironment) {
   }
 }
 
-// A file named as the port by mistake is refused, and left as it was.
 // Short of memory anywhere in its start, the program ends with what it
 // could print, or "out of memory" on standard error, never with an abort;
 // a movement frame that went out is followed by the stop frame.
@@ -792,6 +779,7 @@ TEST_F(EndToEndTest, PosixProgramShortOfMemoryNeverAborts) {
   }
 }
 
+// A file named as the port by mistake is refused, and left as it was.
 TEST_F(EndToEndTest, RefusesAFileAsThePort) {
   const std::string notes = testing::TempDir() + "ptmove-e2e-notes-" + std::to_string(getpid());
   {
