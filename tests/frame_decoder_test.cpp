@@ -33,7 +33,7 @@ std::vector<std::string> decode(const Bytes& stream, std::size_t chunk) {
   }
   std::vector<std::string> text;
   for (const DecodedItem& item : items) {
-    text.push_back((item.isFrame ? "F:" : "N:") + hexBytes(item.bytes));
+    text.push_back((item.isFrame ? "F:" : "N:") + hexBytes(item.bytes.data(), item.bytes.size()));
   }
   return text;
 }

@@ -14,7 +14,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
+#include <thread>
 
 namespace ptmove::testsupport {
 
@@ -295,6 +297,9 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
     poll(&watch, 1, 10);
     collectWire(wire, start, run);
   }
+  if (wire != nullptr) {
+    awaitSoleHolder(wire->slavePath(), 8.0);
+  }
   close(outPipe[0]);
   close(errPipe[0]);
   run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -302,6 +307,39 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
     run.out = withoutCarriageReturns(run.out);
   }
   return run;
+}
+
+namespace {
+
+// Whether a process other than this one has `path` open.
+bool heldByOthers(const std::filesystem::path& path) {
+  namespace fs = std::filesystem;
+  const std::string self = std::to_string(getpid());
+  std::error_code error;
+  for (const fs::directory_entry& process : fs::directory_iterator("/proc", error)) {
+    const std::string pid = process.path().filename();
+    if (pid == self || pid.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    std::error_code unreadable;  // a process that ended, or another user's
+    for (const fs::directory_entry& fd :
+         fs::directory_iterator(process.path() / "fd", unreadable)) {
+      std::error_code gone;
+      if (fs::read_symlink(fd.path(), gone) == path) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void awaitSoleHolder(const std::string& path, double seconds) {
+  const Clock::time_point start = Clock::now();
+  while (heldByOthers(path) && secondsSince(start) < seconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 std::string ProgramUnderTest::programWord() const {

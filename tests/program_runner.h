@@ -67,6 +67,12 @@ struct RunOptions {
   double timeoutSeconds = 30.0;
 };
 
+/// Waits, `seconds` at most, until no process but this one has `path` open.
+/// A stop guard may still be at work on a line after the program died, and
+/// a line that closes under it looks like an unplugged adapter: it opens
+/// the device again by its name, whichever test has been given it by then.
+void awaitSoleHolder(const std::string& path, double seconds);
+
 class ProgramUnderTest {
  public:
   ProgramUnderTest() = default;

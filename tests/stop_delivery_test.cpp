@@ -4,6 +4,7 @@
 
 #include "pty_pair.h"
 #include "scoped_variable.h"
+#include "serial_port.h"
 
 namespace ptmove {
 namespace {
@@ -22,9 +23,8 @@ TEST(StopDeliveryTest, GivesUpOnAPortThatNeverReturns) {
   const auto start = std::chrono::steady_clock::now();
   const StopDelivery delivery = deliverStops(port, stopFramesFor(STOP_FRAME));
   const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_TRUE(delivery.gaveUp);
-  EXPECT_FALSE(delivery.sent);
-  EXPECT_NE(delivery.reopenError.find("No such file"), std::string::npos) << delivery.reopenError;
+  EXPECT_EQ(delivery.result, StopResult::kPortNotBack);
+  EXPECT_NE(delivery.error.find("No such file"), std::string::npos) << delivery.error;
   EXPECT_GE(took, kReopenFor - kReopenEvery);
   EXPECT_LT(took, kReopenFor + std::chrono::seconds(2));
   EXPECT_TRUE(pty.readAvailable().empty());

@@ -7,8 +7,10 @@
 
 #include <chrono>
 
+#include "program_runner.h"
 #include "pty_pair.h"
 #include "scoped_variable.h"
+#include "serial_port.h"
 
 namespace ptmove {
 namespace {
@@ -67,6 +69,7 @@ TEST(StopGuardPosixTest, StopsTheHeadWhenTheProgramDies) {
       expected.insert(expected.end(), stops.begin(), stops.end());
     }
     EXPECT_EQ(readWire(pty, expected.size(), 3.0), expected);
+    testsupport::awaitSoleHolder(pty.slavePath(), 8.0);
   }
 }
 
@@ -82,6 +85,22 @@ TEST(StopGuardPosixTest, DismissedGuardLeavesThePortAlone) {
     EXPECT_FALSE(guard.watching());
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "the guard is gone, reaped";
   }
+  EXPECT_EQ(readWire(pty, 1, 0.3), Bytes());
+}
+
+// A port the program lets go of (a write that failed with EIO) is let go
+// in the guard too, so that it can be opened again at once: the guard's
+// copy of the descriptor would otherwise keep the device's lock.
+TEST(StopGuardPosixTest, LetsGoOfThePortWithTheProgram) {
+  PtyPair pty;
+  const auto bound = testsupport::bindPort(8, pty.slavePath());
+  SerialPort port;
+  ASSERT_TRUE(port.open(8));
+  StopGuard guard(port, stopFramesFor(kMoveFive));
+  ASSERT_TRUE(guard.watching()) << guard.error();
+  port.letGo();
+  EXPECT_TRUE(port.reopen()) << port.error();
+  guard.dismiss();
   EXPECT_EQ(readWire(pty, 1, 0.3), Bytes());
 }
 

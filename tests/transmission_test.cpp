@@ -9,9 +9,9 @@
 #include <sstream>
 
 #include "full_device.h"
-#include "interruptible_wait.h"
 #include "pty_pair.h"
 #include "scoped_variable.h"
+#include "wait.h"
 
 namespace ptmove {
 namespace {
@@ -47,8 +47,7 @@ TEST(TransmissionTest, WaitIsSecondsTimesThousandTruncated) {
 
 TEST(TransmissionTest, WaitsAtLeastTheTime) {
   const auto start = std::chrono::steady_clock::now();
-  InterruptibleWait wait;
-  EXPECT_EQ(wait.wait(120), WaitEnd::kElapsed);
+  EXPECT_EQ(waitUntil(Deadline::afterMilliseconds(120), {}), WaitEnd::kElapsed);
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_GE(elapsed, std::chrono::milliseconds(120));
   EXPECT_LT(elapsed, std::chrono::seconds(5));

@@ -3,7 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "interruptible_wait.h"
+#include "interrupts.h"
 #include "startup.h"
 
 namespace ptmove {

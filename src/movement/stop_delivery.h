@@ -4,16 +4,19 @@
 // 100 ms for up to 5 s, and the frames go to the device that came back. All
 // the frames and their drain share one bound, two seconds plus the frames'
 // time on the wire, within which a write the system refuses is tried
-// again. The program and its stop guard both end a movement this way.
+// again. A device that hangs up right after the frames have left may have
+// dropped them: it is opened again and they are sent again. The program
+// and its stop guard both end a movement this way.
 #ifndef PTMOVE_MOVEMENT_STOP_DELIVERY_H_
 #define PTMOVE_MOVEMENT_STOP_DELIVERY_H_
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "command_frame.h"
-#include "serial_port.h"
+#include "port.h"
 
 namespace ptmove {
 
@@ -21,15 +24,29 @@ namespace ptmove {
 constexpr std::chrono::milliseconds kReopenEvery{100};
 constexpr std::chrono::milliseconds kReopenFor{5000};
 
+/// How long a port is watched for a hang-up once the stop frames have
+/// left it.
+constexpr std::chrono::milliseconds kHangUpWatch{30};
+
+/// How the stop frames fared.
+enum class StopResult {
+  kSent,        // every frame was written whole and left the port
+  kNotSent,     // the port, still there, did not take them whole
+  kNotDrained,  // written, but still in the port at the bound: discarded
+  kPortNotBack  // the port had vanished and was not back in time
+};
+
+/// A device that vanished on the way.
+struct PortLoss {
+  Clock::time_point at;                       // when the port let go of it
+  std::optional<Clock::time_point> reopened;  // when it was opened again, last
+  bool asTheStopLeft = false;                 // it hung up right after the stop frames
+};
+
 struct StopDelivery {
-  bool sent = false;     // every stop frame was written whole
-  bool drained = false;  // and had left the port within the bound
-  std::string drainError;
-  bool reopened = false;                            // the port had vanished and was opened again
-  bool gaveUp = false;                              // it had vanished and was not back in time
-  std::chrono::steady_clock::time_point lossMet{};  // when the stop met the loss
-  std::chrono::steady_clock::time_point reopenedAt{};
-  std::string reopenError;  // why the last opening failed, when it gave up
+  StopResult result = StopResult::kSent;
+  std::string error;             // why, for kNotDrained and kPortNotBack
+  std::optional<PortLoss> loss;  // the first loss the stop met
 };
 
 /// Called for each stop frame that a port still there did not take whole,
@@ -38,7 +55,7 @@ using StopFrameFailed = std::function<void(const CommandFrame& frame, const std:
 
 /// Writes `stops` to `port`, whole, opening a vanished device again first,
 /// and drains the port.
-StopDelivery deliverStops(SerialPort& port, const StopFrames& stops,
+StopDelivery deliverStops(Port& port, const StopFrames& stops,
                           const StopFrameFailed& failed = nullptr);
 
 }  // namespace ptmove

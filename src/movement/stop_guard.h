@@ -3,25 +3,26 @@
 // ABRT) sends them from a signal handler before the program dies. A guard
 // process that shares the open port outlives the program only if it dies
 // before saying it is done (SIGKILL, an OOM kill, Task Manager's "End
-// task"), and then sends them itself. While it watches, it lets go of a
-// port whose device vanishes, as the program does, and opens it again to
-// send them. Implemented once per platform
-// (stop_guard_posix.cpp: a forked child; stop_guard_win32.cpp: a second
-// run of ptmove.exe marked through the environment).
+// task"), and then sends them itself. The guard follows the port: when the
+// program lets go of the device, the guard lets go of it too, so that the
+// program can open it again; and it lets go by itself of a device that
+// hangs up. Implemented once per platform (stop_guard_posix.cpp: a forked
+// child; stop_guard_win32.cpp: a second run of ptmove.exe marked through
+// the environment).
 #ifndef PTMOVE_MOVEMENT_STOP_GUARD_H_
 #define PTMOVE_MOVEMENT_STOP_GUARD_H_
 
 #include <string>
 
 #include "command_frame.h"
-#include "serial_port.h"
+#include "port.h"
 
 namespace ptmove {
 
 class StopGuard {
  public:
-  /// Starts guarding `port`, which must stay open until dismiss().
-  StopGuard(SerialPort& port, const StopFrames& stops);
+  /// Starts guarding `port`, which must outlive the guard, and follows it.
+  StopGuard(Port& port, const StopFrames& stops);
 
   /// Dismisses the guard.
   ~StopGuard();
@@ -33,10 +34,6 @@ class StopGuard {
   bool watching() const { return watching_; }
   const std::string& error() const { return error_; }
 
-  /// The port was let go or opened again: a fault now sends the stop
-  /// frames to the device as it is (or nowhere, while there is none).
-  void followPort();
-
   /// The movement is over and its stop frames were written: the guard ends
   /// without touching the port, and is gone when this returns.
   void dismiss();
@@ -46,26 +43,31 @@ class StopGuard {
   /// Windows it sends them once this process has ended.
   void abandon();
 
-  /// What ends when the guard dies, for a wait to watch: the read end of
-  /// a pipe only the guard writes to (POSIX), the guard's process (Windows).
-  NativePortHandle lifeline() const;
+  /// A handle that a wait sees hang up or signalled once the guard has
+  /// ended: the read end of a pipe only the guard writes to (POSIX), the
+  /// guard's process (Windows); kNoHandle when it is not watching.
+  NativeHandle endHandle() const;
 
   /// The guard in messages: "the stop guard (process 1234)".
   std::string describe() const;
 
  private:
-  SerialPort& port_;
+  void letGoToo();  // the port let go of its device: so does the guard
+
+  Port& port_;
   bool watching_ = false;
   std::string error_;
 #ifdef _WIN32
-  void* guard_ = nullptr;  // the guard's process
-  void* done_ = nullptr;   // event that tells the guard the movement is over
+  void* guard_ = nullptr;    // the guard's process
+  void* done_ = nullptr;     // event: the movement is over
+  void* letGo_ = nullptr;    // event: let go of the port
+  void* letGone_ = nullptr;  // event, set by the guard: it has let go
 #else
   void release(bool done);
 
   int guard_ = -1;  // the guard's process
-  int done_ = -1;   // pipe to the guard: "done", or its end when we die
-  int life_ = -1;   // pipe from the guard, which ends when the guard dies
+  int tell_ = -1;   // pipe to the guard: "done", "lose", or its end when we die
+  int hear_ = -1;   // pipe from the guard: "lost", and its end when the guard dies
   bool catchingFaults_ = false;
 #endif
 };
@@ -75,11 +77,6 @@ class StopGuard {
 /// true, and the program then ends at once. False otherwise, and always on
 /// POSIX, where the guard is a forked child.
 bool runAsStopGuard();
-
-/// The stop guard's own work once the program it watched has died: writes
-/// `stops` to `port` (opened again if it had vanished), waits for them to
-/// leave, and closes the port, within the usual bounds.
-void sendStopFrames(SerialPort& port, const StopFrames& stops);
 
 }  // namespace ptmove
 

@@ -1,11 +1,13 @@
 // The POSIX stop guard: a forked child in a process group of its own. It
-// keeps only the port and the pipes from the program, holds the interrupts
-// off, and blocks reading the pipe. "done" lets it go quietly; the pipe's
-// end without "done" means the program died mid-movement, and the guard
-// sends the stop frames. It watches the port meanwhile, and lets go of it
-// at once when it hangs up, so that a returning USB adapter gets its name
-// back. A fault inside the program sends them first from a handler on an
-// alternate stack.
+// keeps only the port and two pipes from the program, holds the interrupts
+// off, and blocks reading what the program tells it. "done" lets it go
+// quietly; "lose" makes it let go of the port, which it answers with
+// "lost", so that the program can open the device again; the pipe's end
+// without "done" means the program died mid-movement, and the guard sends
+// the stop frames. It watches the port meanwhile, and lets go of it at once
+// when it hangs up, so that a returning USB adapter gets its name back. A
+// fault inside the program sends them first from a handler on an alternate
+// stack.
 
 #include <errno.h>
 #include <fcntl.h>
@@ -20,7 +22,8 @@
 #include <cstring>
 #include <iterator>
 
-#include "interruptible_wait.h"
+#include "interrupts.h"
+#include "stop_delivery.h"
 #include "stop_guard.h"
 #include "system_message.h"
 
@@ -28,14 +31,21 @@ namespace ptmove {
 
 namespace {
 
-constexpr char kDone[] = {'d', 'o', 'n', 'e'};
+// What the program and its guard tell each other, four bytes each.
+constexpr std::size_t kSaying = 4;
+constexpr char kDone[kSaying] = {'d', 'o', 'n', 'e'};  // the movement is over
+constexpr char kLose[kSaying] = {'l', 'o', 's', 'e'};  // let go of the port
+constexpr char kLost[kSaying] = {'l', 'o', 's', 't'};  // the guard has let go
+
+// How long the program waits for the guard to have let go of the port.
+constexpr std::chrono::seconds kAnswerWithin{1};
 
 constexpr int kFaults[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 
-// What the fault handler sends: prebuilt, so that it only calls write(2).
-// The one state here that a signal handler must reach.
+// What the fault handler sends, and where: prebuilt, so that it only
+// writes. The one state here that a signal handler must reach.
 struct FaultStop {
-  volatile sig_atomic_t fd = -1;
+  Port* volatile port = nullptr;
   std::uint8_t bytes[sizeof(StopFrames::frames)] = {};
   std::size_t size = 0;
   struct sigaction previous[std::size(kFaults)];
@@ -48,14 +58,11 @@ FaultStop faultStop;
 alignas(16) char faultStack[64 * 1024];
 
 extern "C" void onFault(int signal) {
-  const int fd = faultStop.fd;
-  faultStop.fd = -1;
-  for (std::size_t sent = 0; fd >= 0 && sent < faultStop.size;) {
-    const ssize_t n = write(fd, faultStop.bytes + sent, faultStop.size - sent);
-    if (n <= 0) {
-      break;  // the line takes nothing now: the guard tries again
-    }
-    sent += static_cast<std::size_t>(n);
+  Port* const port = faultStop.port;
+  faultStop.port = nullptr;
+  if (port != nullptr) {
+    // What the line does not take now, the guard sends after.
+    port->writeFromSignalHandler(faultStop.bytes, faultStop.size);
   }
   // Then the fault takes its course as it would have: the action before
   // ours (the default, or a sanitizer's report) once this returns.
@@ -67,7 +74,7 @@ extern "C" void onFault(int signal) {
   raise(signal);
 }
 
-void catchFaults(int fd, const StopFrames& stops) {
+void catchFaults(Port& port, const StopFrames& stops) {
   faultStop.size = 0;
   for (const CommandFrame& frame : stops) {
     std::copy(frame.begin(), frame.end(), faultStop.bytes + faultStop.size);
@@ -84,11 +91,11 @@ void catchFaults(int fd, const StopFrames& stops) {
   for (std::size_t i = 0; i < std::size(kFaults); ++i) {
     sigaction(kFaults[i], &handler, &faultStop.previous[i]);
   }
-  faultStop.fd = fd;
+  faultStop.port = &port;
 }
 
 void stopCatchingFaults() {
-  faultStop.fd = -1;
+  faultStop.port = nullptr;
   for (std::size_t i = 0; i < std::size(kFaults); ++i) {
     sigaction(kFaults[i], &faultStop.previous[i], nullptr);
   }
@@ -126,8 +133,23 @@ void closeAllBut(int a, int b, int c) {
   closeRange(next, 0x7FFFFFFF);
 }
 
+// Reads one saying of `kSaying` bytes from `fd`; false at its end or when
+// it fails.
+bool hear(int fd, char (&said)[kSaying]) {
+  std::size_t got = 0;
+  while (got < kSaying) {
+    const ssize_t n = read(fd, said + got, kSaying - got);
+    if (n > 0) {
+      got += static_cast<std::size_t>(n);
+    } else if (n == 0 || errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // The guard's life, in the forked child.
-[[noreturn]] void keepWatch(SerialPort& port, const StopFrames& stops, int done, int life) {
+[[noreturn]] void keepWatch(Port& port, const StopFrames& stops, int told, int answer) {
   setpgid(0, 0);  // out of the terminal's reach: Ctrl+C goes to the program
   // Held off for the guard's whole life, in one call while the program's
   // movement frame goes out: the interrupts, which must not end it; a
@@ -143,38 +165,41 @@ void closeAllBut(int a, int b, int c) {
   sigaddset(&held, SIGTTOU);
   sigprocmask(SIG_SETMASK, &held, nullptr);
   // Nothing of the program's but the port and the pipes: whoever reads the
-  // program's output sees it end when the program ends. The write end of
-  // `life` is never written: its end tells the program the guard is gone.
-  closeAllBut(port.nativeHandle(), done, life);
+  // program's output sees it end when the program ends.
+  closeAllBut(port.handle(), told, answer);
+  port.setFollower(nullptr);  // the program's follower is the program's
 
-  char said[sizeof kDone] = {};
-  std::size_t got = 0;
-  while (got < sizeof said) {
-    pollfd watch[2] = {{done, POLLIN, 0}, {port.nativeHandle(), 0, 0}};
-    if (poll(watch, port.vanished() ? 1 : 2, -1) < 0) {
+  for (;;) {
+    // A port let go has no handle, and poll skips it.
+    pollfd watch[2] = {{told, POLLIN, 0}, {port.handle(), 0, 0}};
+    if (poll(watch, 2, -1) < 0) {
       if (errno == EINTR) {
         continue;
       }
       break;
     }
-    if (!port.vanished() && (watch[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    if (watch[1].revents != 0) {
       port.letGo();
     }
     if (watch[0].revents == 0) {
       continue;
     }
-    const ssize_t n = read(done, said + got, sizeof said - got);
-    if (n > 0) {
-      got += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
+    char said[kSaying];
+    if (!hear(told, said)) {
+      break;  // the program died mid-movement
+    }
+    if (std::memcmp(said, kDone, kSaying) == 0) {
+      _exit(0);
+    }
+    if (std::memcmp(said, kLose, kSaying) != 0) {
       break;
     }
+    port.letGo();
+    const ssize_t answered = write(answer, kLost, kSaying);
+    (void)answered;  // a program that is gone needs no answer
   }
-  if (got != sizeof said || std::memcmp(said, kDone, sizeof kDone) != 0) {
-    sendStopFrames(port, stops);
-  }
+  deliverStops(port, stops);
+  port.close();
   _exit(0);
 }
 
@@ -182,74 +207,92 @@ void closeAllBut(int a, int b, int c) {
 // of the two pipes, or why it could not be started.
 struct ForkedGuard {
   pid_t pid = -1;
-  int done = -1;
-  int life = -1;
+  int tell = -1;
+  int hear = -1;
   std::string error;
 };
 
-ForkedGuard forkGuard(SerialPort& port, const StopFrames& stops) {
+ForkedGuard forkGuard(Port& port, const StopFrames& stops) {
   ForkedGuard guard;
   // No end may reach a program started later: one holding the write end of
-  // `done` would keep the guard from seeing this process die.
-  int done[2];
-  int life[2];
-  if (pipe2(done, O_CLOEXEC) != 0) {
+  // `toGuard` would keep the guard from seeing this process die. The
+  // guard's end of `fromGuard` closes when the guard dies.
+  int toGuard[2];
+  int fromGuard[2];
+  if (pipe2(toGuard, O_CLOEXEC) != 0) {
     guard.error = "cannot start the stop guard: " + systemMessage(errno);
     return guard;
   }
-  if (pipe2(life, O_CLOEXEC) != 0) {
+  if (pipe2(fromGuard, O_CLOEXEC) != 0) {
     guard.error = "cannot start the stop guard: " + systemMessage(errno);
-    ::close(done[0]);
-    ::close(done[1]);
+    ::close(toGuard[0]);
+    ::close(toGuard[1]);
     return guard;
   }
   const pid_t child = fork();
   const int forkError = errno;
   if (child == 0) {
-    ::close(done[1]);
-    ::close(life[0]);
-    keepWatch(port, stops, done[0], life[1]);
+    ::close(toGuard[1]);
+    ::close(fromGuard[0]);
+    keepWatch(port, stops, toGuard[0], fromGuard[1]);
   }
-  ::close(done[0]);
-  ::close(life[1]);
+  ::close(toGuard[0]);
+  ::close(fromGuard[1]);
   if (child < 0) {
     guard.error = "cannot start the stop guard: " + systemMessage(forkError);
-    ::close(done[1]);
-    ::close(life[0]);
+    ::close(toGuard[1]);
+    ::close(fromGuard[0]);
     return guard;
   }
   setpgid(child, child);  // as the child does, whichever runs first
   guard.pid = child;
-  guard.done = done[1];
-  guard.life = life[0];
+  guard.tell = toGuard[1];
+  guard.hear = fromGuard[0];
   return guard;
+}
+
+// Whether process `pid`, a child, has ended, without reaping it.
+bool hasEnded(pid_t pid) {
+  siginfo_t info{};
+  return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+         info.si_pid == pid;
 }
 
 }  // namespace
 
-StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) : port_(port) {
+StopGuard::StopGuard(Port& port, const StopFrames& stops) : port_(port) {
   ForkedGuard guard = forkGuard(port, stops);
   // The fault handler is the program's alone: installed once the guard is
   // forked, it is never the guard's.
-  catchFaults(port.nativeHandle(), stops);
+  catchFaults(port, stops);
   catchingFaults_ = true;
   if (guard.pid < 0) {
     error_ = guard.error;
     return;
   }
   guard_ = guard.pid;
-  done_ = guard.done;
-  life_ = guard.life;
+  tell_ = guard.tell;
+  hear_ = guard.hear;
   watching_ = true;
+  port_.setFollower([this] { letGoToo(); });
 }
 
 StopGuard::~StopGuard() {
   dismiss();
 }
 
-void StopGuard::followPort() {
-  if (catchingFaults_) {
-    faultStop.fd = port_.nativeHandle();
+void StopGuard::letGoToo() {
+  // A guard that died already is not written to: the pipe has no reader.
+  if (!watching_ || hasEnded(guard_) || write(tell_, kLose, kSaying) != kSaying) {
+    return;
+  }
+  // Until it says it has let go, or it ends.
+  const Deadline deadline = Deadline::after(kAnswerWithin);
+  pollfd watch = {hear_, POLLIN, 0};
+  const timespec timeout = toTimespec(deadline.left());
+  char said[kSaying];
+  if (ppoll(&watch, 1, &timeout, nullptr) == 1) {
+    hear(hear_, said);
   }
 }
 
@@ -257,14 +300,14 @@ void StopGuard::followPort() {
 // stop frames. Either way it is gone, and reaped, when this returns.
 void StopGuard::release(bool done) {
   if (watching_) {
-    int status = 0;
-    // A guard that died already is not written to: the pipe has no reader.
-    if (done && waitpid(guard_, &status, WNOHANG) == 0) {
-      const ssize_t said = write(done_, kDone, sizeof kDone);
+    port_.setFollower(nullptr);
+    if (done && !hasEnded(guard_)) {
+      const ssize_t said = write(tell_, kDone, kSaying);
       (void)said;  // a guard that is gone cannot send anything either
     }
-    ::close(done_);
-    ::close(life_);
+    ::close(tell_);
+    ::close(hear_);
+    int status = 0;
     while (waitpid(guard_, &status, 0) < 0 && errno == EINTR) {
     }
     watching_ = false;
@@ -283,8 +326,8 @@ void StopGuard::abandon() {
   release(false);
 }
 
-NativePortHandle StopGuard::lifeline() const {
-  return watching_ ? life_ : -1;
+NativeHandle StopGuard::endHandle() const {
+  return watching_ ? hear_ : kNoHandle;
 }
 
 std::string StopGuard::describe() const {

@@ -1,8 +1,10 @@
 // The Windows stop guard: a second run of ptmove.exe, without a console,
-// that inherits the port, a handle to this process and a "done" event. The
-// environment, never the command line, tells it that it is a guard. It
-// waits for this process to end or for "done"; an end without "done" means
-// the program died mid-movement, and the guard sends the stop frames.
+// that inherits the port, a handle to this process and three events:
+// "done", "let go" and, set by the guard, "let gone". The environment,
+// never the command line, tells it that it is a guard. It waits for this
+// process to end or for "done"; an end without "done" means the program
+// died mid-movement, and the guard sends the stop frames. Meanwhile it lets
+// go of the port when told to, so that the program can open it again.
 
 #include <windows.h>
 
@@ -10,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "serial_port.h"
+#include "stop_delivery.h"
 #include "stop_guard.h"
 #include "system_message.h"
 
@@ -19,36 +23,44 @@ namespace {
 
 constexpr wchar_t kGuardVariable[] = L"PTMOVE_STOP_GUARD";
 
+// How long the program waits for the guard to have let go of the port.
+constexpr DWORD kAnswerWithinMilliseconds = 1000;
+
 // What the program hands its guard, as the guard finds it in the
-// environment: "pid:port:process:done:address:com:baud". The COM number
-// and the speed let the guard open the port again if its device vanishes.
+// environment: "pid:port:process:done:letgo:letgone:address:com:baud". The
+// COM number and the speed let the guard open the port again if its device
+// vanishes.
 struct GuardHandles {
   DWORD programId = 0;
   HANDLE port = nullptr;
   HANDLE program = nullptr;
   HANDLE done = nullptr;
+  HANDLE letGo = nullptr;
+  HANDLE letGone = nullptr;
   unsigned address = 1;
   int com = 0;
   int baud = 0;
 };
 
+std::wstring number(HANDLE handle) {
+  return std::to_wstring(reinterpret_cast<ULONG_PTR>(handle));
+}
+
 std::wstring describe(const GuardHandles& handles) {
-  return std::to_wstring(handles.programId) + L":" +
-         std::to_wstring(reinterpret_cast<ULONG_PTR>(handles.port)) + L":" +
-         std::to_wstring(reinterpret_cast<ULONG_PTR>(handles.program)) + L":" +
-         std::to_wstring(reinterpret_cast<ULONG_PTR>(handles.done)) + L":" +
-         std::to_wstring(handles.address) + L":" + std::to_wstring(handles.com) + L":" +
-         std::to_wstring(handles.baud);
+  return std::to_wstring(handles.programId) + L":" + number(handles.port) + L":" +
+         number(handles.program) + L":" + number(handles.done) + L":" + number(handles.letGo) +
+         L":" + number(handles.letGone) + L":" + std::to_wstring(handles.address) + L":" +
+         std::to_wstring(handles.com) + L":" + std::to_wstring(handles.baud);
 }
 
 bool parse(const wchar_t* text, GuardHandles& handles) {
   unsigned long programId = 0;
-  unsigned long long port = 0, program = 0, done = 0;
+  unsigned long long port = 0, program = 0, done = 0, letGo = 0, letGone = 0;
   unsigned address = 0;
   int com = 0, baud = 0;
   wchar_t extra = 0;
-  if (std::swscanf(text, L"%lu:%llu:%llu:%llu:%u:%d:%d%lc", &programId, &port, &program, &done,
-                   &address, &com, &baud, &extra) != 7 ||
+  if (std::swscanf(text, L"%lu:%llu:%llu:%llu:%llu:%llu:%u:%d:%d%lc", &programId, &port, &program,
+                   &done, &letGo, &letGone, &address, &com, &baud, &extra) != 9 ||
       address > 0xFF) {
     return false;
   }
@@ -56,6 +68,8 @@ bool parse(const wchar_t* text, GuardHandles& handles) {
              reinterpret_cast<HANDLE>(port),
              reinterpret_cast<HANDLE>(program),
              reinterpret_cast<HANDLE>(done),
+             reinterpret_cast<HANDLE>(letGo),
+             reinterpret_cast<HANDLE>(letGone),
              address,
              com,
              baud};
@@ -165,19 +179,23 @@ HANDLE startGuard(const GuardHandles& handles, std::vector<HANDLE> inherited) {
 
 }  // namespace
 
-StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) : port_(port) {
+StopGuard::StopGuard(Port& port, const StopFrames& stops) : port_(port) {
   SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
   GuardHandles handles;
   handles.programId = GetCurrentProcessId();
   handles.address = stops.frames[0][1];
   handles.com = port.portNumber();
   handles.baud = port.baudRate();
-  handles.port = inheritableCopy(port.nativeHandle(), 0);
+  handles.port = inheritableCopy(port.handle(), 0);
   handles.program =
       inheritableCopy(GetCurrentProcess(), SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION);
   handles.done = done_ = CreateEventW(&inheritable, TRUE, FALSE, nullptr);
-  if (handles.port != nullptr && handles.program != nullptr && handles.done != nullptr) {
-    guard_ = startGuard(handles, {handles.port, handles.program, handles.done});
+  handles.letGo = letGo_ = CreateEventW(&inheritable, FALSE, FALSE, nullptr);
+  handles.letGone = letGone_ = CreateEventW(&inheritable, FALSE, FALSE, nullptr);
+  if (handles.port != nullptr && handles.program != nullptr && handles.done != nullptr &&
+      handles.letGo != nullptr && handles.letGone != nullptr) {
+    guard_ = startGuard(
+        handles, {handles.port, handles.program, handles.done, handles.letGo, handles.letGone});
   }
   if (guard_ == nullptr) {
     error_ = "cannot start the stop guard: " + systemMessage(GetLastError());
@@ -188,14 +206,23 @@ StopGuard::StopGuard(SerialPort& port, const StopFrames& stops) : port_(port) {
       CloseHandle(handle);
     }
   }
+  if (watching_) {
+    port_.setFollower([this] { letGoToo(); });
+  }
 }
 
 StopGuard::~StopGuard() {
   dismiss();
 }
 
-void StopGuard::followPort() {
-  // Windows has no fault handler of ours: the guard process covers faults.
+void StopGuard::letGoToo() {
+  if (!watching_) {
+    return;
+  }
+  // Until it says it has let go, or it ends.
+  SetEvent(letGo_);
+  HANDLE answers[2] = {letGone_, guard_};
+  WaitForMultipleObjects(2, answers, FALSE, kAnswerWithinMilliseconds);
 }
 
 void StopGuard::dismiss() {
@@ -208,19 +235,18 @@ void StopGuard::dismiss() {
 
 void StopGuard::abandon() {
   // Without "done" the guard sends the stop frames once this process ends.
-  if (guard_ != nullptr) {
-    CloseHandle(guard_);
-    guard_ = nullptr;
-  }
-  if (done_ != nullptr) {
-    CloseHandle(done_);
-    done_ = nullptr;
+  port_.setFollower(nullptr);
+  for (void** handle : {&guard_, &done_, &letGo_, &letGone_}) {
+    if (*handle != nullptr) {
+      CloseHandle(*handle);
+      *handle = nullptr;
+    }
   }
   watching_ = false;
 }
 
-NativePortHandle StopGuard::lifeline() const {
-  return watching_ ? guard_ : nullptr;
+NativeHandle StopGuard::endHandle() const {
+  return watching_ ? guard_ : kNoHandle;
 }
 
 std::string StopGuard::describe() const {
@@ -229,10 +255,10 @@ std::string StopGuard::describe() const {
 }
 
 bool runAsStopGuard() {
-  wchar_t value[128];
-  const DWORD length = GetEnvironmentVariableW(kGuardVariable, value, 128);
+  wchar_t value[160];
+  const DWORD length = GetEnvironmentVariableW(kGuardVariable, value, 160);
   GuardHandles handles;
-  if (length == 0 || length >= 128 || !parse(value, handles)) {
+  if (length == 0 || length >= 160 || !parse(value, handles)) {
     return false;
   }
   // Handles only the program that started us can have handed over: a
@@ -246,18 +272,27 @@ bool runAsStopGuard() {
   port.adopt(handles.port, handles.com, handles.baud);
   // Every 100 ms the port is asked whether its device is still there: a
   // vanished one is let go at once, so that it can come back by its name.
-  HANDLE events[2] = {handles.done, handles.program};
   // The program's end is also asked for: the guard never outlives it by
   // more than the stop takes, even where its handle is not signalled.
-  while (WaitForMultipleObjects(2, events, FALSE, 100) == WAIT_TIMEOUT &&
-         stillRunning(handles.program)) {
-    if (!port.vanished() && port.hasVanished()) {
+  HANDLE events[3] = {handles.done, handles.program, handles.letGo};
+  for (;;) {
+    const DWORD which = WaitForMultipleObjects(3, events, FALSE, 100);
+    if (which == WAIT_OBJECT_0 + 2) {
+      port.letGo();
+      SetEvent(handles.letGone);
+      continue;
+    }
+    if (which != WAIT_TIMEOUT || !stillRunning(handles.program)) {
+      break;
+    }
+    if (!port.isLetGo() && port.hungUp(Deadline::after({}))) {
       port.letGo();
     }
   }
   if (WaitForSingleObject(handles.done, 0) != WAIT_OBJECT_0) {
     const std::uint8_t address = static_cast<std::uint8_t>(handles.address);
-    sendStopFrames(port, stopFramesFor({0xFF, address, 0, 0, 0, 0, 0}));
+    deliverStops(port, stopFramesFor({0xFF, address, 0, 0, 0, 0, 0}));
+    port.close();
   } else {
     port.letGo();  // the program's to close: only our handle goes
   }

@@ -1,137 +1,130 @@
 #include "transmission.h"
 
-#include <chrono>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <new>
 #include <sstream>
 #include <string>
-#include <vector>
 
-#include "frame_decoder.h"
-#include "interruptible_wait.h"
+#include "interrupts.h"
+#include "port.h"
 #include "serial_port.h"
 #include "stop_delivery.h"
 #include "stop_guard.h"
+#include "wait.h"
 
 namespace ptmove {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-std::chrono::milliseconds since(Clock::time_point start, Clock::time_point end) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(end - start);
-}
-
-std::string frameText(const CommandFrame& frame) {
-  return hexBytes(std::vector<std::uint8_t>(frame.begin(), frame.end()));
-}
 
 // One line on the diagnostic stream, in the form command-line tools use.
 void diagnose(std::ostream& diagnostics, const std::string& text) {
   diagnostics << "ptmove: " << text << std::endl;
 }
 
-// Writes one frame. A frame not written whole gets the program's fixed
-// message (scripts know it by its Windows name) and a diagnostic line.
-bool writeFrame(SerialPort& port, const CommandFrame& frame, const char* what, std::ostream& out,
-                std::ostream& diagnostics, const InterruptibleWait* interrupts = nullptr) {
-  if (port.write(frame.data(), frame.size(), interrupts) == frame.size()) {
-    return true;
-  }
-  out << "WriteFile failed" << std::endl;
-  diagnose(diagnostics,
-           std::string(what) + " " + frameText(frame) + " not sent whole: " + port.error());
-  return false;
-}
-
-// How the wait for the movement's time ended, besides by its time.
-struct MovementEnd {
-  Clock::time_point lost{};  // when the port vanished, or the clock's epoch
-  bool guardDied = false;    // the guard died: the movement ends at once
+// Where the program's console text goes: its fixed messages, named after
+// the Windows calls that report them (scripts written for the Windows
+// program read them, the same on every platform), and the reasons.
+struct Console {
+  std::ostream& out;
+  std::ostream& diagnostics;
 };
 
-// Waits out the movement, letting go of the port at once if its device
-// vanishes meanwhile, and ending it at once if the guard dies.
-MovementEnd waitOutTheMovement(InterruptibleWait& wait, SerialPort& port, StopGuard& guard,
-                               std::uint64_t milliseconds) {
-  const Clock::time_point start = Clock::now();
-  MovementEnd end;
-  if (port.vanished()) {  // the movement frame's write found it gone
-    end.lost = start;
-    guard.followPort();
+// Opens the port and sets it up, each failure reported; nullptr when it
+// cannot be opened.
+std::unique_ptr<Port> openPort(const Console& console, std::int32_t portNumber,
+                               std::int32_t baudRate) {
+  std::unique_ptr<Port> port = makePort();
+  if (!port->open(portNumber)) {
+    console.out << "Failed to open port" << std::endl;
+    diagnose(console.diagnostics, port->error());
+    return nullptr;
   }
+  if (!port->applyTimeouts()) {
+    console.out << "SetCommTimeouts failed" << std::endl;
+    diagnose(console.diagnostics, port->error());
+  }
+  if (!port->applyLineSettings(baudRate)) {
+    console.out << "SetCommState failed" << std::endl;
+    diagnose(console.diagnostics, port->error());
+  }
+  return port;
+}
+
+// Writes one frame by its bound; an interrupt cuts short a write held up by
+// the line. A frame not written whole gets the fixed message and a
+// diagnostic line.
+void writeFrame(Port& port, const CommandFrame& frame, const Interrupts& interrupts,
+                const Console& console) {
+  if (port.write(frame.data(), frame.size(), Deadline::after(port.limitFor(frame.size())),
+                 interrupts.cancellation(), Port::OnError::kGiveUp) == frame.size()) {
+    return;
+  }
+  console.out << "WriteFile failed" << std::endl;
+  diagnose(console.diagnostics,
+           "movement frame " + hexBytes(frame) + " not sent whole: " + port.error());
+}
+
+// Waits out the movement's time. A port whose device vanishes meanwhile is
+// let go at once, and the wait goes on; an interrupt or the guard's end
+// ends it at once.
+WaitEnd waitOutTheMovement(Port& port, const Interrupts& interrupts, const StopGuard& guard,
+                           Deadline deadline) {
   for (;;) {
-    const auto elapsed = static_cast<std::uint64_t>(since(start, Clock::now()).count());
-    const std::uint64_t left = milliseconds > elapsed ? milliseconds - elapsed : 0;
-    const WaitEnd how =
-        wait.wait(left, port.vanished() ? nullptr : &port, guard.watching() ? &guard : nullptr);
-    if (how != WaitEnd::kPortVanished) {
-      end.guardDied = how == WaitEnd::kGuardDied;
+    WaitWatch watch;
+    watch.interrupts = interrupts.cancellation();
+    watch.port = port.isLetGo() ? nullptr : &port;
+    watch.guardEnd = guard.endHandle();
+    const WaitEnd end = waitUntil(deadline, watch);
+    if (end != WaitEnd::kPortHungUp) {
       return end;
     }
-    end.lost = Clock::now();
     port.letGo();
-    guard.followPort();
   }
+}
+
+// What became of the stop frames, for the diagnostics: "were sent".
+const char* fate(bool stopped) {
+  return stopped ? "the stop frames were sent" : "the stop frames could not be sent";
 }
 
 // Sends the stop frames and waits for them to leave, each frame the port
 // did not take reported as writeFrame does, and says how a port that
-// vanished came through.
-bool stopTheHead(SerialPort& port, const StopFrames& stops, Clock::time_point moved,
-                 Clock::time_point lost, std::ostream& out, std::ostream& diagnostics) {
+// vanished came through. True when they left whole.
+bool stopTheHead(Port& port, const StopFrames& stops, Clock::time_point moved,
+                 const Console& console) {
   const StopDelivery delivery =
       deliverStops(port, stops, [&](const CommandFrame& frame, const std::string& why) {
-        out << "WriteFile failed" << std::endl;
-        diagnose(diagnostics, "stop frame " + frameText(frame) + " not sent whole: " + why);
+        console.out << "WriteFile failed" << std::endl;
+        diagnose(console.diagnostics, "stop frame " + hexBytes(frame) + " not sent whole: " + why);
       });
-  if (delivery.sent && !delivery.drained) {
-    out << "WriteFile failed" << std::endl;
-    diagnose(diagnostics, delivery.drainError + ": the stop frames were discarded");
+  if (delivery.result == StopResult::kNotDrained) {
+    console.out << "WriteFile failed" << std::endl;
+    diagnose(console.diagnostics, delivery.error + ": the stop frames were discarded");
   }
-  const bool stopped = delivery.sent && delivery.drained;
-  if (!delivery.reopened && !delivery.gaveUp) {
+  const bool stopped = delivery.result == StopResult::kSent;
+  if (!delivery.loss) {
     return stopped;
   }
-  if (lost == Clock::time_point{}) {
-    lost = delivery.lossMet;  // a stop write found it
-  }
-  const std::string vanished =
-      port.name() + " vanished " + seconds(since(moved, lost)) + " into the movement";
-  if (delivery.gaveUp) {
-    out << "WriteFile failed" << std::endl;
-    diagnose(diagnostics, vanished + " and was not back within " + seconds(kReopenFor) +
-                              " of the stop (" + delivery.reopenError +
-                              "); the stop frames could not be sent");
+  const PortLoss& loss = *delivery.loss;
+  const std::string vanished = port.name() + " vanished " + seconds(loss.at - moved) +
+                               " into the movement" +
+                               (loss.asTheStopLeft ? ", as the stop frames left it" : "");
+  if (delivery.result == StopResult::kPortNotBack) {
+    console.out << "WriteFile failed" << std::endl;
+    diagnose(console.diagnostics, vanished + " and was not back within " + seconds(kReopenFor) +
+                                      " of the stop (" + delivery.error +
+                                      "); the stop frames could not be sent");
     return false;
   }
-  diagnose(diagnostics,
-           vanished + "; opened again " + seconds(since(lost, delivery.reopenedAt)) + " later; " +
-               (stopped ? "the stop frames were sent" : "the stop frames could not be sent whole"));
-  return stopped;
-}
-
-// The movement, from its frame to the stop frames' drain, with the guard
-// watching. Its console text goes to `out` and `diagnostics`, which the
-// caller shows once the interrupts are let in again.
-bool move(SerialPort& port, const StopFrames& stops, const MoveRequest& request,
-          InterruptibleWait& wait, StopGuard& guard, std::ostream& out, std::ostream& diagnostics) {
-  const Clock::time_point moved = Clock::now();
-  writeFrame(port, request.frame, "movement frame", out, diagnostics, &wait);
-  const MovementEnd end =
-      waitOutTheMovement(wait, port, guard, waitMilliseconds(request.durationSeconds));
-  // Every stop frame, whole, whatever became of the movement frame or the
-  // port: a partial or skipped stop would leave the head moving.
-  const bool stopped = stopTheHead(port, stops, moved, end.lost, out, diagnostics);
-  guard.followPort();
-  if (end.guardDied) {
-    diagnose(diagnostics,
-             guard.describe() + " died " + seconds(since(moved, Clock::now())) +
-                 " into the movement: the movement was ended at once; " +
-                 (stopped ? "the stop frames were sent" : "the stop frames could not be sent"));
-  }
+  const std::string sent =
+      loss.asTheStopLeft
+          ? (stopped ? "the stop frames were sent again"
+                     : "the stop frames could not be sent again whole")
+          : (stopped ? "the stop frames were sent" : "the stop frames could not be sent whole");
+  diagnose(console.diagnostics,
+           vanished + "; opened again " + seconds(*loss.reopened - loss.at) + " later; " + sent);
   return stopped;
 }
 
@@ -150,60 +143,60 @@ std::uint64_t waitMilliseconds(float durationSeconds) {
 }
 
 void sendMove(std::ostream& out, std::ostream& diagnostics, const MoveRequest& request) {
-  // The empty line after "Brandeggio in movimento", and the failure messages
-  // below named after the Windows calls that report them: fixed output that
-  // scripts written for the Windows program read, the same on every
-  // platform. The reasons go to the diagnostic stream.
-  out << std::endl;
-  SerialPort port;
-  if (!port.open(request.portNumber)) {
-    out << "Failed to open port" << std::endl;
-    diagnose(diagnostics, port.error());
+  const Console console{out, diagnostics};
+  out << std::endl;  // the empty line after "Brandeggio in movimento"
+  const std::unique_ptr<Port> port = openPort(console, request.portNumber, request.baudRate);
+  if (!port) {
     return;
-  }
-  if (!port.applyTimeouts()) {
-    out << "SetCommTimeouts failed" << std::endl;
-    diagnose(diagnostics, port.error());
-  }
-  if (!port.applyLineSettings(request.baudRate)) {
-    out << "SetCommState failed" << std::endl;
-    diagnose(diagnostics, port.error());
   }
 
   // From the movement frame on, the head must be stopped whatever happens:
-  // the guard sends the stop frames if this process dies, and an interrupt
-  // ends the wait (or a write held up by the line) instead of the program.
-  // The guard starts last, right before the frame: after a fork every page
-  // this process writes is copied, and the fewer the sooner the frame.
+  // an interrupt is caught and ends the wait (or a write held up by the
+  // line) instead of the program, and the guard sends the stop frames if
+  // this process dies. The guard starts last, right before the frame:
+  // after a fork every page this process writes is copied, and the fewer
+  // the sooner the frame.
   const StopFrames stops = stopFramesFor(request.frame);
-  InterruptibleWait wait;
-  StopGuard guard(port, stops);
+  Interrupts interrupts;
+  StopGuard guard(*port, stops);
   if (!guard.watching()) {
     diagnose(diagnostics, guard.error());
   }
   // Console text from here on waits until the stop frames are out and the
   // interrupts are let in again: a reader that takes nothing then holds up
   // nothing that matters, and an interrupt still ends the program.
-  std::ostringstream movementOut;
-  std::ostringstream movementDiagnostics;
+  std::ostringstream heldOut;
+  std::ostringstream heldDiagnostics;
+  const Console held{heldOut, heldDiagnostics};
   bool stopped = false;
   try {
-    stopped = move(port, stops, request, wait, guard, movementOut, movementDiagnostics);
+    const Clock::time_point moved = Clock::now();
+    writeFrame(*port, request.frame, interrupts, held);
+    const WaitEnd end =
+        waitOutTheMovement(*port, interrupts, guard,
+                           Deadline::afterMilliseconds(waitMilliseconds(request.durationSeconds)));
+    // Every stop frame, whole, whatever became of the movement frame or the
+    // port: a partial or skipped stop would leave the head moving.
+    stopped = stopTheHead(*port, stops, moved, held);
+    if (end == WaitEnd::kGuardEnded) {
+      diagnose(heldDiagnostics, guard.describe() + " died " + seconds(Clock::now() - moved) +
+                                    " into the movement: the movement was ended at once; " +
+                                    fate(stopped));
+    }
   } catch (const std::bad_alloc&) {
     guard.abandon();  // the guard sends the stop frames, with its own memory
     throw;
   }
   guard.dismiss();
-  port.close();
-  wait.release();
-  out << movementOut.str() << std::flush;
-  diagnostics << movementDiagnostics.str() << std::flush;
-  if (wait.interrupted()) {
+  port->close();
+  interrupts.release();
+  out << heldOut.str() << std::flush;
+  diagnostics << heldDiagnostics.str() << std::flush;
+  if (interrupts.interrupted()) {
     diagnose(diagnostics,
-             "interrupted by " + wait.interruptName() + " during the movement; " +
-                 (stopped ? "the stop frames were sent" : "the stop frames could not be sent"));
+             "interrupted by " + interrupts.name() + " during the movement; " + fate(stopped));
   }
-  wait.endProcessIfInterrupted();
+  interrupts.endProcessIfInterrupted();
 }
 
 }  // namespace ptmove

@@ -68,4 +68,20 @@ CommandFrame buildMoveFrame(const FrameInputs& in) {
   return frame;
 }
 
+std::string hexByte(std::uint8_t byte) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  return {kDigits[byte >> 4], kDigits[byte & 0x0F]};
+}
+
+std::string hexBytes(const std::uint8_t* bytes, std::size_t size) {
+  std::string text;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (i > 0) {
+      text += ' ';
+    }
+    text += hexByte(bytes[i]);
+  }
+  return text;
+}
+
 }  // namespace ptmove

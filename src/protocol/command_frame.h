@@ -4,7 +4,9 @@
 #define PTMOVE_PROTOCOL_COMMAND_FRAME_H_
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace ptmove {
@@ -78,6 +80,16 @@ std::uint8_t frameChecksum(const CommandFrame& frame);
 
 /// The movement frame for the given settings.
 CommandFrame buildMoveFrame(const FrameInputs& in);
+
+/// A byte as an upper-case hexadecimal pair: "3F".
+std::string hexByte(std::uint8_t byte);
+
+/// Bytes as upper-case hexadecimal pairs separated by spaces:
+/// "FF 01 00 02 3F 00 42".
+std::string hexBytes(const std::uint8_t* bytes, std::size_t size);
+inline std::string hexBytes(const CommandFrame& frame) {
+  return hexBytes(frame.data(), frame.size());
+}
 
 }  // namespace ptmove
 

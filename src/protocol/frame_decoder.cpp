@@ -11,11 +11,6 @@ constexpr std::uint8_t kSync = 0xFF;
 // Command 1 bits that move the lens: iris close, iris open, focus near.
 constexpr std::uint8_t kCommand1Motion = 0x07;
 
-std::string hexByte(std::uint8_t byte) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  return {kDigits[byte >> 4], kDigits[byte & 0x0F]};
-}
-
 }  // namespace
 
 CommandFrame DecodedItem::frame() const {
@@ -124,17 +119,6 @@ std::string describeCommand(const CommandFrame& frame) {
   std::string text = parts[0];
   for (std::size_t i = 1; i < parts.size(); ++i) {
     text += ", " + parts[i];
-  }
-  return text;
-}
-
-std::string hexBytes(const std::vector<std::uint8_t>& bytes) {
-  std::string text;
-  for (std::uint8_t byte : bytes) {
-    if (!text.empty()) {
-      text += ' ';
-    }
-    text += hexByte(byte);
   }
   return text;
 }

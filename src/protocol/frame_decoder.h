@@ -51,9 +51,6 @@ bool isMotion(const CommandFrame& frame);
 /// words: "pan right, speed 63", "camera off, focus near", "stop".
 std::string describeCommand(const CommandFrame& frame);
 
-/// Bytes as upper-case hexadecimal pairs separated by spaces.
-std::string hexBytes(const std::vector<std::uint8_t>& bytes);
-
 }  // namespace ptmove
 
 #endif  // PTMOVE_PROTOCOL_FRAME_DECODER_H_

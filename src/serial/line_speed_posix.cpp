@@ -1,6 +1,6 @@
 #include "line_speed.h"
 
-#include "custom_speed.h"
+#include <termios.h>
 
 namespace ptmove {
 
@@ -68,6 +68,18 @@ const SpeedName* findSpeed(std::int32_t baud) {
   }
   return nullptr;
 }
+
+#ifndef __linux__
+// Elsewhere only the standard speeds can be set (line_speed_linux.cpp sets
+// any rate on Linux).
+bool setCustomSpeed(int /*fd*/, std::uint32_t /*baud*/) {
+  return false;
+}
+
+bool readCustomSpeed(int /*fd*/, std::uint32_t& /*baud*/) {
+  return false;
+}
+#endif
 
 std::int32_t currentSpeed(int fd) {
   std::uint32_t custom = 0;

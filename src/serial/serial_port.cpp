@@ -3,8 +3,45 @@
 #include "serial_port.h"
 
 #include <cstdio>
+#include <limits>
 
 namespace ptmove {
+
+Deadline Deadline::after(Clock::duration wait) {
+  const Clock::time_point now = Clock::now();
+  if (wait >= Clock::time_point::max() - now) {
+    return Deadline(Clock::time_point::max());
+  }
+  return Deadline(now + wait);
+}
+
+Deadline Deadline::afterMilliseconds(std::uint64_t milliseconds) {
+  constexpr auto kLongest = std::chrono::duration_cast<std::chrono::milliseconds>(
+      Clock::duration(std::numeric_limits<Clock::rep>::max()));
+  if (milliseconds >= static_cast<std::uint64_t>(kLongest.count())) {
+    return Deadline(Clock::time_point::max());
+  }
+  return after(std::chrono::milliseconds(static_cast<std::int64_t>(milliseconds)));
+}
+
+Clock::duration Deadline::left() const {
+  const Clock::time_point now = Clock::now();
+  return when_ > now ? when_ - now : Clock::duration::zero();
+}
+
+#ifndef _WIN32
+timespec toTimespec(Clock::duration duration) {
+  const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count();
+  timespec time{};
+  time.tv_sec = static_cast<time_t>(nanos / 1'000'000'000);
+  time.tv_nsec = static_cast<long>(nanos % 1'000'000'000);
+  return time;
+}
+#endif
+
+std::unique_ptr<Port> makePort() {
+  return std::make_unique<SerialPort>();
+}
 
 std::chrono::milliseconds writeLimit(std::size_t bytes, std::int32_t bitsPerSecond) {
   constexpr std::int64_t kGraceMilliseconds = 2000;
@@ -14,9 +51,10 @@ std::chrono::milliseconds writeLimit(std::size_t bytes, std::int32_t bitsPerSeco
   return std::chrono::milliseconds(kGraceMilliseconds + (bits * 1000 + speed - 1) / speed);
 }
 
-std::string seconds(std::chrono::milliseconds duration) {
+std::string seconds(Clock::duration duration) {
+  const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(duration);
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(duration.count()) / 1000.0);
+  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(milliseconds.count()) / 1000.0);
   return text;
 }
 
@@ -24,8 +62,22 @@ std::string speedInParentheses(std::int32_t bitsPerSecond) {
   return bitsPerSecond > 0 ? " (" + std::to_string(bitsPerSecond) + " bit/s)" : "";
 }
 
+SerialPort::~SerialPort() {
+  close();
+}
+
+void SerialPort::forget(std::int32_t portNumber) {
+  close();
+  error_.clear();
+  portNumber_ = portNumber;
+  baudRate_ = 0;
+  timeoutsApplied_ = false;
+  lineSettingsApplied_ = false;
+  letGoAt_.reset();
+}
+
 void SerialPort::settleAfterReopening() {
-  vanished_ = false;
+  letGoAt_.reset();
   bytesWritten_ = 0;
   // What failed on the first opening fails again: tried, not reported.
   const std::int32_t baudRate = baudRate_;
@@ -36,6 +88,35 @@ void SerialPort::settleAfterReopening() {
     applyLineSettings(baudRate);
   }
   error_.clear();
+}
+
+void SerialPort::failedWrite(std::size_t written, std::size_t size, const std::string& why) {
+  error_ = std::to_string(written) + " of " + std::to_string(size) + " bytes written to " + name_ +
+           ": " + why;
+}
+
+void SerialPort::failedDrain(Clock::duration limit) {
+  error_ = name_ + " did not send its output within " + seconds(limit);
+}
+
+void SerialPort::letGo() {
+  // No flush, drain or settings: there is no device left to take them.
+  closeHandle();
+  if (!letGoAt_) {
+    letGoAt_ = Clock::now();
+  }
+  if (follower_) {
+    follower_();
+  }
+}
+
+bool SerialPort::reopen() {
+  closeHandle();
+  if (!openDevice()) {
+    return false;
+  }
+  settleAfterReopening();
+  return true;
 }
 
 }  // namespace ptmove

@@ -25,7 +25,6 @@
 #include <sstream>
 #include <thread>
 
-#include "custom_speed.h"
 #include "line_speed.h"
 #include "serial_port.h"
 #include "system_message.h"
@@ -38,8 +37,6 @@
 namespace ptmove {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Raw 8N1 without flow control on top of `t`. The speed bits and the read
 // timeouts stay as they are: the speed is set on its own.
@@ -210,29 +207,19 @@ std::string inUse(const std::string& holder) {
   return "in use by another program" + (holder.empty() ? "" : " (" + holder + ")");
 }
 
-// Waits until `fd` can take more output, a signal of `catchMask` comes, or
-// `left` has passed; the caller's next try tells which. False when no time
-// was left to wait.
-bool waitForRoom(int fd, Clock::duration left, const sigset_t* catchMask) {
-  const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-  if (nanos <= 0) {
-    return false;
-  }
-  timespec timeout{};
-  timeout.tv_sec = static_cast<time_t>(nanos / 1'000'000'000);
-  timeout.tv_nsec = static_cast<long>(nanos % 1'000'000'000);
-  pollfd watch = {fd, POLLOUT, 0};
-  ppoll(&watch, 1, &timeout, catchMask);
-  return true;
+// Waits until `fd` is ready for `events` (0: only a hang-up or an error),
+// `deadline` passes, or `cancellation` lets in the interrupt that ends the
+// wait; the revents poll gave, 0 when none.
+short waitForDevice(int fd, short events, Deadline deadline, Cancellation cancellation) {
+  pollfd watch = {fd, events, 0};
+  const timespec timeout = toTimespec(deadline.left());
+  return ppoll(&watch, 1, &timeout, cancellation.letIn) == 1 ? watch.revents : 0;
 }
 
-// Sleeps before a refused write is tried again. False when no time was left.
-bool pauseBeforeRetry(Clock::duration left) {
-  if (left <= Clock::duration::zero()) {
-    return false;
-  }
-  std::this_thread::sleep_for(std::min<Clock::duration>(left, std::chrono::milliseconds(10)));
-  return true;
+// Sleeps before a refused write is tried again, 10 ms at most.
+void pauseBeforeRetry(Deadline deadline) {
+  std::this_thread::sleep_for(
+      std::min<Clock::duration>(deadline.left(), std::chrono::milliseconds(10)));
 }
 
 // Bytes written but not yet sent by the device, or 0 when it cannot tell.
@@ -286,18 +273,8 @@ PortDevice portDevice(std::int32_t portNumber) {
           "the default for COM" + std::to_string(portNumber)};
 }
 
-SerialPort::~SerialPort() {
-  close();
-}
-
 bool SerialPort::open(std::int32_t portNumber) {
-  close();
-  error_.clear();
-  portNumber_ = portNumber;
-  baudRate_ = 0;
-  timeoutsApplied_ = false;
-  lineSettingsApplied_ = false;
-  vanished_ = false;
+  forget(portNumber);
   const std::string com = "COM" + std::to_string(portNumber);
   const PortDevice device = portDevice(portNumber);
   if (portNumber < 1) {
@@ -354,16 +331,6 @@ bool SerialPort::openDevice() {
   return true;
 }
 
-void SerialPort::adopt(NativePortHandle handle, std::int32_t portNumber, std::int32_t baudRate) {
-  close();
-  fd_ = handle;
-  portNumber_ = portNumber;
-  name_ = "COM" + std::to_string(portNumber);
-  baudRate_ = baudRate;
-  timeoutsApplied_ = lineSettingsApplied_ = true;
-  bitsPerSecond_ = currentSpeed(fd_);
-}
-
 bool SerialPort::applyTimeouts() {
   timeoutsApplied_ = true;
   termios t{};
@@ -371,7 +338,8 @@ bool SerialPort::applyTimeouts() {
     error_ = "cannot set the timeouts of " + name_ + ": " + notATerminal(errno);
     return false;
   }
-  // We never read; a read would return after 1 s without data.
+  // Reads wait with poll, the device stays non-blocking: these stand for
+  // whoever opens the device after us with blocking reads.
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 10;
   if (tcsetattr(fd_, TCSANOW, &t) != 0) {
@@ -398,8 +366,8 @@ bool SerialPort::applyLineSettings(std::int32_t baudRate) {
     makeRawEightNOne(t);
     const SpeedName* speed = uartCannot.empty() ? findSpeed(baudRate) : nullptr;
     if (speed != nullptr) {
-      cfsetispeed(&t, speed->code);
-      cfsetospeed(&t, speed->code);
+      cfsetispeed(&t, static_cast<speed_t>(speed->code));
+      cfsetospeed(&t, static_cast<speed_t>(speed->code));
     }
     termios now{};
     if (tcsetattr(fd_, TCSANOW, &t) != 0) {
@@ -431,11 +399,9 @@ bool SerialPort::applyLineSettings(std::int32_t baudRate) {
   return lineSet;
 }
 
-std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
-                              const Interrupts* interrupts, OnError onError,
-                              std::chrono::milliseconds limit) {
-  limit = boundOf(limit, size);
-  const Clock::time_point deadline = Clock::now() + limit;
+std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size, Deadline deadline,
+                              Cancellation cancellation, OnError onError) {
+  const Clock::duration limit = deadline.left();
   std::size_t written = 0;
   std::string failure;
   // Nobody else opens the line while the frame goes out.
@@ -461,18 +427,21 @@ std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
       failure = systemMessage(error);
       break;
     }
-    if (interrupts != nullptr && interrupts->interrupted()) {
-      failure = "cut short by " + interrupts->interruptName();
+    if (cancellation.requested()) {
+      failure = "cut short by " + interruptName(*cancellation.interrupt);
+      break;
+    }
+    if (deadline.passed()) {
+      failure = refused ? systemMessage(error) + ", again and again for " + seconds(limit)
+                        : "the line took nothing more for " + seconds(limit);
       break;
     }
     // A refused write is tried again after a pause; otherwise the line
     // has no room yet.
-    const Clock::duration left = deadline - Clock::now();
-    const sigset_t* catchMask = interrupts != nullptr ? interrupts->catchMask() : nullptr;
-    if (refused ? !pauseBeforeRetry(left) : !waitForRoom(fd_, left, catchMask)) {
-      failure = refused ? systemMessage(error) + ", again and again for " + seconds(limit)
-                        : "the line took nothing more for " + seconds(limit);
-      break;
+    if (refused) {
+      pauseBeforeRetry(deadline);
+    } else {
+      waitForDevice(fd_, POLLOUT, deadline, cancellation);
     }
   }
   if (exclusive_ && fd_ >= 0) {
@@ -481,45 +450,71 @@ std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
   exclusive_ = false;
   bytesWritten_ += written;
   if (written < size) {
-    error_ = std::to_string(written) + " of " + std::to_string(size) + " bytes written to " +
-             name_ + ": " + failure;
+    failedWrite(written, size, failure);
   }
   return written;
 }
 
-bool SerialPort::hasVanished() const {
-  if (fd_ < 0) {
-    return vanished_;
+std::size_t SerialPort::read(std::uint8_t* buffer, std::size_t capacity, Deadline deadline,
+                             Cancellation cancellation) {
+  bool readable = false;  // the last wait said there was something to read
+  while (fd_ >= 0 && capacity > 0) {
+    const ssize_t n = ::read(fd_, buffer, capacity);
+    if (n > 0) {
+      return static_cast<std::size_t>(n);
+    }
+    const int error = n < 0 ? errno : 0;
+    // A terminal that hung up reads as the end of a file.
+    if (isVanishedError(error) || (n == 0 && hungUp(Deadline::after({})))) {
+      error_ = "reading " + name_ + ": " +
+               (error != 0 ? systemMessage(error) + ": " : std::string()) +
+               "the device has vanished";
+      letGo();
+      return 0;
+    }
+    if (n < 0 && error != EAGAIN && error != EWOULDBLOCK && error != EINTR) {
+      error_ = "reading " + name_ + ": " + systemMessage(error);
+      return 0;
+    }
+    if ((n == 0 && readable) || cancellation.requested() || deadline.passed()) {
+      return 0;  // the end of a file that is not a terminal: nothing more comes
+    }
+    readable = (waitForDevice(fd_, POLLIN, deadline, cancellation) & POLLIN) != 0;
   }
-  pollfd watch = {fd_, 0, 0};
-  return poll(&watch, 1, 0) == 1 && (watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+  return 0;
 }
 
-void SerialPort::letGo() {
+void SerialPort::writeFromSignalHandler(const std::uint8_t* data, std::size_t size) noexcept {
+  const int fd = fd_;
+  for (std::size_t sent = 0; fd >= 0 && sent < size;) {
+    const ssize_t n = ::write(fd, data + sent, size - sent);
+    if (n <= 0) {
+      return;  // the line takes nothing now
+    }
+    sent += static_cast<std::size_t>(n);
+  }
+}
+
+bool SerialPort::hungUp(Deadline until) const {
+  if (fd_ < 0) {
+    return letGoAt_.has_value();
+  }
+  return waitForDevice(fd_, 0, until, {}) != 0;
+}
+
+void SerialPort::closeHandle() {
   if (fd_ >= 0) {
-    // No flush, drain or settings: there is no device left to take them.
     ::close(fd_);
     fd_ = -1;
-    exclusive_ = false;
   }
-  vanished_ = true;
+  exclusive_ = false;
 }
 
-bool SerialPort::reopen() {
-  close();
-  if (!openDevice()) {
-    return false;
-  }
-  settleAfterReopening();
-  return true;
-}
-
-bool SerialPort::drain(std::chrono::milliseconds limit) {
-  limit = boundOf(limit, bytesWritten_);
-  const Clock::time_point deadline = Clock::now() + limit;
+bool SerialPort::drain(Deadline deadline) {
+  const Clock::duration limit = deadline.left();
   while (queuedOutput(fd_) > 0) {
-    if (Clock::now() >= deadline) {
-      error_ = name_ + " did not send its output within " + seconds(limit);
+    if (deadline.passed()) {
+      failedDrain(limit);
       return false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -539,13 +534,11 @@ void SerialPort::close() {
   }
   if (exclusive_) {
     ioctl(fd_, TIOCNXCL);  // the terminal may outlive us (a pty's master)
-    exclusive_ = false;
   }
-  ::close(fd_);
-  fd_ = -1;
+  closeHandle();
 }
 
-NativePortHandle SerialPort::nativeHandle() const {
+NativeHandle SerialPort::handle() const {
   return fd_;
 }
 

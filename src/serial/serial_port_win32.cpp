@@ -1,7 +1,7 @@
 // Windows serial ports through the communications functions. COM1 to COM9
 // open by their plain names; COM10 and above need the device namespace.
 // The port is synchronous and has no write timeout of its own, so a helper
-// thread bounds every write and drain by cancelling it.
+// thread bounds every write, read and drain by cancelling it.
 
 // windows.h comes first: the other Windows headers depend on it.
 #include <windows.h>
@@ -93,6 +93,14 @@ bool isVanishedError(DWORD error) {
   }
 }
 
+// Whether the device behind `port` answers the question that tells a
+// vanished one.
+bool answersStatus(HANDLE port) {
+  DWORD errors = 0;
+  COMSTAT status;
+  return ClearCommError(port, &errors, &status) != FALSE;
+}
+
 std::string openHint(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -115,13 +123,17 @@ std::string openHint(DWORD error) {
 // and its stop guard takes over.
 class IoDeadline {
  public:
-  IoDeadline(std::chrono::milliseconds limit, HANDLE interruptEvent) : interrupt_(interruptEvent) {
+  enum class Call { kWrite, kRead };
+
+  IoDeadline(Deadline deadline, HANDLE interruptEvent, Call call = Call::kWrite)
+      : interrupt_(interruptEvent), call_(call) {
+    const auto limit = std::chrono::duration_cast<std::chrono::microseconds>(deadline.left());
     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &caller_,
                     THREAD_TERMINATE, FALSE, 0);
     timer_ = CreateThreadpoolTimer(onTimer, this, nullptr);
     if (timer_ != nullptr) {
       // Relative due times are negative, in units of 100 ns.
-      const LONGLONG due = -static_cast<LONGLONG>(limit.count()) * 10'000;
+      const LONGLONG due = -static_cast<LONGLONG>(limit.count()) * 10;
       FILETIME when;
       when.dwLowDateTime = static_cast<DWORD>(due & 0xFFFFFFFF);
       when.dwHighDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(due) >> 32);
@@ -180,16 +192,23 @@ class IoDeadline {
     if (returned_ != 0) {
       return;
     }
-    std::fputs("WriteFile failed\n", stdout);
-    std::fputs(
-        "ptmove: the port's driver cannot cancel a write that the line does not take: "
-        "ending the program\n",
-        stderr);
+    if (call_ == Call::kWrite) {
+      std::fputs("WriteFile failed\n", stdout);
+      std::fputs(
+          "ptmove: the port's driver cannot cancel a write that the line does not take: "
+          "ending the program\n",
+          stderr);
+    } else {
+      std::fputs(
+          "ptmove: the port's driver cannot cancel a read past its time: ending the program\n",
+          stderr);
+    }
     std::fflush(nullptr);
     TerminateProcess(GetCurrentProcess(), byInterrupt() ? STATUS_CONTROL_C_EXIT : 0);
   }
 
   HANDLE interrupt_;
+  Call call_;
   HANDLE caller_ = nullptr;
   PTP_TIMER timer_ = nullptr;
   PTP_WAIT wait_ = nullptr;
@@ -204,24 +223,9 @@ PortDevice portDevice(std::int32_t portNumber) {
   return {portNumber >= 10 ? "\\\\.\\" + name : name, ""};
 }
 
-SerialPort::~SerialPort() {
-  close();
-}
-
 bool SerialPort::open(std::int32_t portNumber) {
-  close();
-  error_.clear();
-  portNumber_ = portNumber;
-  baudRate_ = 0;
-  timeoutsApplied_ = false;
-  lineSettingsApplied_ = false;
-  vanished_ = false;
+  forget(portNumber);
   name_ = "COM" + std::to_string(portNumber);
-  claim_ = claimPort(portNumber);
-  if (claim_ == nullptr) {
-    error_ = "cannot open " + name_ + ": in use by another run of ptmove";
-    return false;
-  }
   if (!openDevice()) {
     close();
     return false;
@@ -230,6 +234,14 @@ bool SerialPort::open(std::int32_t portNumber) {
 }
 
 bool SerialPort::openDevice() {
+  // A guard takes the claim over once the program that held it has died.
+  if (claim_ == nullptr) {
+    claim_ = claimPort(portNumber_);
+    if (claim_ == nullptr) {
+      error_ = "cannot open " + name_ + ": in use by another run of ptmove";
+      return false;
+    }
+  }
   HANDLE handle = INVALID_HANDLE_VALUE;
   {
     const WideName name = widen(portDevice(portNumber_).path);
@@ -253,13 +265,14 @@ bool SerialPort::openDevice() {
     return false;
   }
   handle_ = handle;
+  answersStatus_ = answersStatus(handle_);
   return true;
 }
 
-void SerialPort::adopt(NativePortHandle handle, std::int32_t portNumber, std::int32_t baudRate) {
-  close();
+void SerialPort::adopt(NativeHandle handle, std::int32_t portNumber, std::int32_t baudRate) {
+  forget(portNumber);
   handle_ = handle;
-  portNumber_ = portNumber;
+  answersStatus_ = answersStatus(handle_);
   name_ = "COM" + std::to_string(portNumber);
   baudRate_ = baudRate;
   timeoutsApplied_ = lineSettingsApplied_ = true;
@@ -307,12 +320,10 @@ bool SerialPort::applyLineSettings(std::int32_t baudRate) {
   return false;
 }
 
-std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
-                              const Interrupts* interrupts, OnError onError,
-                              std::chrono::milliseconds limit) {
-  limit = boundOf(limit, size);
-  const ULONGLONG giveUpAt = GetTickCount64() + static_cast<ULONGLONG>(limit.count());
-  const IoDeadline deadline(limit, interrupts != nullptr ? interrupts->interruptEvent() : nullptr);
+std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size, Deadline deadline,
+                              Cancellation cancellation, OnError onError) {
+  const Clock::duration limit = deadline.left();
+  const IoDeadline cut(deadline, cancellation.event);
   std::size_t written = 0;
   DWORD error = ERROR_SUCCESS;
   while (written < size && handle_ != nullptr) {
@@ -324,7 +335,7 @@ std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
       continue;
     }
     error = ok ? ERROR_WRITE_FAULT : GetLastError();
-    if (deadline.cut()) {
+    if (cut.cut()) {
       break;
     }
     if (isVanishedError(error)) {
@@ -332,7 +343,7 @@ std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
       break;
     }
     // A refused write is tried again after a pause, within the bound.
-    if (onError == OnError::kGiveUp || GetTickCount64() >= giveUpAt) {
+    if (onError == OnError::kGiveUp || deadline.passed()) {
       break;
     }
     Sleep(10);
@@ -340,65 +351,92 @@ std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size,
   bytesWritten_ += written;
   if (written < size) {
     std::string failure;
-    if (deadline.cut()) {
-      failure = deadline.byInterrupt() ? "cut short by " + interrupts->interruptName()
-                                       : "the line took nothing more for " + seconds(limit);
-    } else if (vanished_) {
+    if (cut.cut()) {
+      failure = cut.byInterrupt() ? "cut short by " + interruptName(*cancellation.interrupt)
+                                  : "the line took nothing more for " + seconds(limit);
+    } else if (letGoAt_) {
       failure =
           (error == ERROR_SUCCESS ? "" : systemMessage(error) + ": ") + "the device has vanished";
     } else {
       failure = systemMessage(error);
     }
-    error_ = std::to_string(written) + " of " + std::to_string(size) + " bytes written to " +
-             name_ + ": " + failure;
+    failedWrite(written, size, failure);
   }
   return written;
 }
 
-bool SerialPort::hasVanished() const {
-  if (handle_ == nullptr) {
-    return vanished_;
+std::size_t SerialPort::read(std::uint8_t* buffer, std::size_t capacity, Deadline deadline,
+                             Cancellation cancellation) {
+  // Each ReadFile returns after the line has paused for the interval the
+  // timeouts set, or after their total with nothing; the deadline cuts
+  // short one that would go on longer.
+  const IoDeadline cut(deadline, cancellation.event, IoDeadline::Call::kRead);
+  while (handle_ != nullptr && capacity > 0 && !cut.cut() && !cancellation.requested()) {
+    DWORD count = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(capacity, 0x7FFFFFFF));
+    const BOOL ok = ReadFile(handle_, buffer, chunk, &count, nullptr);
+    if (count > 0) {
+      return count;  // also from a read that was cut short
+    }
+    if (ok) {
+      continue;  // the timeouts' total passed with nothing: until the deadline
+    }
+    const DWORD error = GetLastError();
+    if (cut.cut()) {
+      break;
+    }
+    if (isVanishedError(error)) {
+      error_ = "reading " + name_ + ": " + systemMessage(error) + ": the device has vanished";
+      letGo();
+    } else {
+      error_ = "reading " + name_ + ": " + systemMessage(error);
+    }
+    break;
   }
-  DWORD errors = 0;
-  COMSTAT status;
-  return !ClearCommError(handle_, &errors, &status) && isVanishedError(GetLastError());
+  return 0;
 }
 
-void SerialPort::letGo() {
+void SerialPort::writeFromSignalHandler(const std::uint8_t* /*data*/,
+                                        std::size_t /*size*/) noexcept {
+  // Windows has no fault handler of the program's: its guard process
+  // covers faults.
+}
+
+bool SerialPort::hungUp(Deadline until) const {
+  // The port tells that its device has gone only when asked; a device that
+  // never answered (not a serial port) cannot tell.
+  for (;;) {
+    if (handle_ == nullptr) {
+      return letGoAt_.has_value();
+    }
+    if (!answersStatus_) {
+      return false;
+    }
+    if (!answersStatus(handle_) && isVanishedError(GetLastError())) {
+      return true;
+    }
+    if (until.passed()) {
+      return false;
+    }
+    Sleep(static_cast<DWORD>(std::min<Clock::duration>(until.left(), std::chrono::milliseconds(5)) /
+                             std::chrono::milliseconds(1)));
+  }
+}
+
+void SerialPort::closeHandle() {
   if (handle_ != nullptr) {
     CloseHandle(handle_);
     handle_ = nullptr;
   }
   unsent_ = false;
-  vanished_ = true;
 }
 
-bool SerialPort::reopen() {
-  if (handle_ != nullptr) {
-    CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-  // A guard takes the claim over once the program that held it has died.
-  if (claim_ == nullptr) {
-    claim_ = claimPort(portNumber_);
-    if (claim_ == nullptr) {
-      error_ = "cannot open " + name_ + ": in use by another run of ptmove";
-      return false;
-    }
-  }
-  if (!openDevice()) {
-    return false;
-  }
-  settleAfterReopening();
-  return true;
-}
-
-bool SerialPort::drain(std::chrono::milliseconds limit) {
-  limit = boundOf(limit, bytesWritten_);
-  const IoDeadline deadline(limit, nullptr);
+bool SerialPort::drain(Deadline deadline) {
+  const Clock::duration limit = deadline.left();
+  const IoDeadline cut(deadline, nullptr);
   FlushFileBuffers(handle_);  // until the bytes have left the port
-  if (deadline.cut()) {
-    error_ = name_ + " did not send its output within " + seconds(limit);
+  if (cut.cut()) {
+    failedDrain(limit);
     unsent_ = true;
     return false;
   }
@@ -406,14 +444,10 @@ bool SerialPort::drain(std::chrono::milliseconds limit) {
 }
 
 void SerialPort::close() {
-  if (handle_ != nullptr) {
-    if (unsent_) {
-      PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);  // it would never leave
-      unsent_ = false;
-    }
-    CloseHandle(handle_);
-    handle_ = nullptr;
+  if (handle_ != nullptr && unsent_) {
+    PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);  // it would never leave
   }
+  closeHandle();
   if (claim_ != nullptr) {
     ReleaseMutex(claim_);
     CloseHandle(claim_);
@@ -421,7 +455,7 @@ void SerialPort::close() {
   }
 }
 
-NativePortHandle SerialPort::nativeHandle() const {
+NativeHandle SerialPort::handle() const {
   return handle_;
 }
 

@@ -135,11 +135,11 @@ class Session {
         const ptmove::CommandFrame frame = item.frame();
         receivers_.receive(frame, at);
         std::printf("%s  %s  receiver %u: %s\n", ptmove::formatSeconds(at).c_str(),
-                    ptmove::hexBytes(item.bytes).c_str(), static_cast<unsigned>(frame[1]),
-                    ptmove::describeCommand(frame).c_str());
+                    ptmove::hexBytes(item.bytes.data(), item.bytes.size()).c_str(),
+                    static_cast<unsigned>(frame[1]), ptmove::describeCommand(frame).c_str());
       } else {
         std::printf("%s  %s  not a frame: skipped\n", ptmove::formatSeconds(at).c_str(),
-                    ptmove::hexBytes(item.bytes).c_str());
+                    ptmove::hexBytes(item.bytes.data(), item.bytes.size()).c_str());
       }
     }
     std::fflush(stdout);

@@ -6,7 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "interruptible_wait.h"
+#include "interrupts.h"
+#include "wait.h"
 
 namespace ptmove {
 namespace {
@@ -19,6 +20,13 @@ void (*handlerOf(int signal))(int) {
   return current.sa_handler;
 }
 
+// Waits `milliseconds` for nothing but the interrupts.
+WaitEnd waitFor(const Interrupts& interrupts, std::uint64_t milliseconds) {
+  WaitWatch watch;
+  watch.interrupts = interrupts.cancellation();
+  return waitUntil(Deadline::afterMilliseconds(milliseconds), watch);
+}
+
 // Sends `signal` to the calling thread after `delay`, from another thread.
 std::thread signalLater(int signal, std::chrono::milliseconds delay) {
   const pthread_t target = pthread_self();
@@ -28,27 +36,27 @@ std::thread signalLater(int signal, std::chrono::milliseconds delay) {
   });
 }
 
-TEST(InterruptibleWaitPosixTest, InterruptEndsTheWaitAtOnce) {
+TEST(InterruptsPosixTest, InterruptEndsTheWaitAtOnce) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGRTMIN + 3}) {
-    InterruptibleWait wait;
+    Interrupts wait;
     const Clock::time_point start = Clock::now();
     std::thread sender = signalLater(signal, std::chrono::milliseconds(100));
-    EXPECT_EQ(wait.wait(60'000), WaitEnd::kInterrupted) << signal;
+    EXPECT_EQ(waitFor(wait, 60'000), WaitEnd::kInterrupted) << signal;
     sender.join();
     EXPECT_TRUE(wait.interrupted());
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << signal;
   }
 }
 
-TEST(InterruptibleWaitPosixTest, InterruptBeforeTheWaitIsNotLost) {
-  InterruptibleWait wait;
+TEST(InterruptsPosixTest, InterruptBeforeTheWaitIsNotLost) {
+  Interrupts wait;
   raise(SIGTERM);
   const Clock::time_point start = Clock::now();
-  EXPECT_EQ(wait.wait(60'000), WaitEnd::kInterrupted);
+  EXPECT_EQ(waitFor(wait, 60'000), WaitEnd::kInterrupted);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
 }
 
-TEST(InterruptibleWaitPosixTest, KeepsWhatWasIgnoredOrBlockedAndRestoresTheRest) {
+TEST(InterruptsPosixTest, KeepsWhatWasIgnoredOrBlockedAndRestoresTheRest) {
   signal(SIGHUP, SIG_IGN);
   signal(SIGINT, SIG_DFL);
   sigset_t usr2;
@@ -56,10 +64,10 @@ TEST(InterruptibleWaitPosixTest, KeepsWhatWasIgnoredOrBlockedAndRestoresTheRest)
   sigaddset(&usr2, SIGUSR2);
   pthread_sigmask(SIG_BLOCK, &usr2, nullptr);
   {
-    InterruptibleWait wait;
+    Interrupts wait;
     std::thread hangUp = signalLater(SIGHUP, std::chrono::milliseconds(20));
     std::thread user = signalLater(SIGUSR2, std::chrono::milliseconds(40));
-    EXPECT_EQ(wait.wait(200), WaitEnd::kElapsed)
+    EXPECT_EQ(waitFor(wait, 200), WaitEnd::kElapsed)
         << "neither an ignored nor a blocked signal ends the wait";
     hangUp.join();
     user.join();
@@ -76,31 +84,32 @@ TEST(InterruptibleWaitPosixTest, KeepsWhatWasIgnoredOrBlockedAndRestoresTheRest)
   signal(SIGUSR2, SIG_DFL);
 }
 
-TEST(InterruptibleWaitPosixTest, EachWaitStartsUninterrupted) {
+TEST(InterruptsPosixTest, EachWaitStartsUninterrupted) {
   {
-    InterruptibleWait first;
+    Interrupts first;
     raise(SIGINT);
-    EXPECT_TRUE(first.interrupted());
+    first.release();
+    EXPECT_TRUE(first.interrupted()) << "one that came before release is not lost";
   }
-  InterruptibleWait second;
+  Interrupts second;
   EXPECT_FALSE(second.interrupted());
-  EXPECT_EQ(second.wait(1), WaitEnd::kElapsed);
+  EXPECT_EQ(waitFor(second, 1), WaitEnd::kElapsed);
 }
 
-TEST(InterruptibleWaitPosixTest, EndsTheProcessAsTheSignalWould) {
+TEST(InterruptsPosixTest, EndsTheProcessAsTheSignalWould) {
   EXPECT_EXIT(
       {
-        InterruptibleWait wait;
+        Interrupts wait;
         raise(SIGTERM);
-        wait.wait(60'000);
+        waitFor(wait, 60'000);
         wait.endProcessIfInterrupted();
         std::exit(0);
       },
       ::testing::KilledBySignal(SIGTERM), "");
   EXPECT_EXIT(
       {
-        InterruptibleWait wait;
-        wait.wait(1);
+        Interrupts wait;
+        waitFor(wait, 1);
         wait.endProcessIfInterrupted();
         std::exit(3);
       },

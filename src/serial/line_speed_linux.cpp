@@ -4,7 +4,7 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
-#include "custom_speed.h"
+#include "line_speed.h"
 
 namespace ptmove {
 

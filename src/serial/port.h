@@ -1,0 +1,169 @@
+// A line to a pan-tilt receiver, whatever carries it: everything the
+// movement, its stop guard and its fault handler use of a port. Every call
+// that can wait takes a deadline on the steady clock, and a cancellation:
+// plain values from the layer above, which knows why a call may have to end
+// early. The serial port (serial_port.h) is the one kind there is; another
+// kind (a serial device server on the network, say) would be a class beside
+// it, chosen by makePort.
+#ifndef PTMOVE_SERIAL_PORT_H_
+#define PTMOVE_SERIAL_PORT_H_
+
+#include <chrono>
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <time.h>
+#endif
+
+namespace ptmove {
+
+using Clock = std::chrono::steady_clock;
+
+/// The moment by which a call must be over.
+class Deadline {
+ public:
+  /// `wait` from now; a moment beyond the clock's range never comes.
+  static Deadline after(Clock::duration wait);
+  static Deadline afterMilliseconds(std::uint64_t milliseconds);
+
+  /// The time left, zero once it has passed.
+  Clock::duration left() const;
+  bool passed() const { return left() == Clock::duration::zero(); }
+
+ private:
+  explicit Deadline(Clock::time_point when) : when_(when) {}
+  Clock::time_point when_;
+};
+
+#ifdef _WIN32
+using NativeHandle = void*;  // a HANDLE
+constexpr NativeHandle kNoHandle = nullptr;
+using InterruptCode = long;  // a console control event + 1, or 0
+#else
+using NativeHandle = int;  // a file descriptor
+constexpr NativeHandle kNoHandle = -1;
+using InterruptCode = std::sig_atomic_t;  // a signal number, or 0
+/// `duration` as ppoll takes it.
+timespec toTimespec(Clock::duration duration);
+#endif
+
+/// What ends a call before its deadline: an interrupt that the layer above
+/// catches. The default cancels nothing.
+struct Cancellation {
+  const volatile InterruptCode* interrupt = nullptr;  // not 0 once one came
+#ifdef _WIN32
+  void* event = nullptr;  // set when one comes, for a wait to wake on
+#else
+  const sigset_t* letIn = nullptr;  // the mask under which a blocking call lets it in
+#endif
+  bool requested() const {
+    return interrupt != nullptr && *interrupt != 0;
+  }
+};
+
+class Port {
+ public:
+  enum class OnError { kGiveUp, kRetry };
+
+  virtual ~Port() = default;
+
+  /// Opens COM<portNumber> for reading and writing, for this process alone.
+  /// False when the port does not exist, cannot be accessed or is in use; a
+  /// port in use is let go at once, its owner's line untouched.
+  virtual bool open(std::int32_t portNumber) = 0;
+
+  /// Read timeouts of the device's own: 1 ms between bytes, 100 ms per byte
+  /// plus 1000 ms in all. False when they cannot be applied.
+  virtual bool applyTimeouts() = 0;
+
+  /// Raw 8 data bits, no parity, one stop bit at `baudRate`, no flow
+  /// control, DTR and RTS raised. False when the line cannot be set up as
+  /// asked.
+  virtual bool applyLineSettings(std::int32_t baudRate) = 0;
+
+  /// Writes all of `data` by `deadline`; a cancellation also ends a write
+  /// that waits for the line. With OnError::kRetry a write the system
+  /// refuses is tried again until the deadline. A device that has vanished
+  /// is let go at once. Returns the count written: less than `size` only
+  /// on failure, when error() says why.
+  virtual std::size_t write(const std::uint8_t* data, std::size_t size, Deadline deadline,
+                            Cancellation cancellation, OnError onError) = 0;
+
+  /// Reads up to `capacity` bytes, returning as soon as some have come.
+  /// Returns 0 at the deadline or on a cancellation, and when the device
+  /// has vanished (let go at once) or the read failed (error() says why).
+  virtual std::size_t read(std::uint8_t* buffer, std::size_t capacity, Deadline deadline,
+                           Cancellation cancellation) = 0;
+
+  /// Waits until everything written has left the port, by `deadline`.
+  /// False when output was still waiting then; error() says so.
+  virtual bool drain(Deadline deadline) = 0;
+
+  /// The longest a write of `bytes` may take at the line's speed (see
+  /// writeLimit).
+  virtual std::chrono::milliseconds limitFor(std::size_t bytes) const = 0;
+
+  /// Writes what the device takes of `data` at once, without waiting or
+  /// allocating: for a fault handler, which may run in the middle of
+  /// anything. Nothing while the device is let go.
+  virtual void writeFromSignalHandler(const std::uint8_t* data, std::size_t size) noexcept = 0;
+
+  /// Whether the device hangs up (unplugged, closed by the far end) by
+  /// `until`, returning as soon as the system reports it; a deadline that
+  /// has passed asks once, without waiting.
+  virtual bool hungUp(Deadline until) const = 0;
+
+  /// Lets go of a device that has vanished, at once and without touching
+  /// the line, so that the system can give a returning device its name;
+  /// then tells the follower.
+  virtual void letGo() = 0;
+
+  /// When the device was let go, while it is not open again.
+  virtual std::optional<Clock::time_point> letGoAt() const = 0;
+  bool isLetGo() const { return letGoAt().has_value(); }
+
+  /// Opens the device that was let go again, by its name, with the
+  /// timeouts and the line settings asked before. False while it is not
+  /// back; error() then says why.
+  virtual bool reopen() = 0;
+
+  /// Closes the port. Output that has not left by now (a stuck or vanished
+  /// line) is discarded, so closing never hangs.
+  virtual void close() = 0;
+
+  /// Called each time the port lets go of its device, so that whatever
+  /// shares the device (the stop guard's process) lets go of it too before
+  /// it is opened again. Empty: nobody.
+  virtual void setFollower(std::function<void()> onLetGo) = 0;
+
+  /// The system's handle of the open device, kNoHandle while there is none:
+  /// for a wait that watches it for a hang-up (POSIX: poll with no events)
+  /// and for a guard process that must share it.
+  virtual NativeHandle handle() const = 0;
+
+  virtual std::int32_t portNumber() const = 0;
+
+  /// The speed asked of applyLineSettings, or 0.
+  virtual std::int32_t baudRate() const = 0;
+
+  /// The port in messages: "COM3 (/dev/ttyUSB0, from PTMOVE_COM3)".
+  virtual const std::string& name() const = 0;
+
+  /// Why the last call that failed did: a sentence for the user, naming the
+  /// port and, where it helps, what to do.
+  virtual const std::string& error() const = 0;
+};
+
+/// A port of the kind COM<n> is on this system, not yet open.
+std::unique_ptr<Port> makePort();
+
+}  // namespace ptmove
+
+#endif  // PTMOVE_SERIAL_PORT_H_
