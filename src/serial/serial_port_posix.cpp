@@ -504,6 +504,11 @@ bool SerialPort::hungUp(Deadline until) const {
 
 void SerialPort::closeHandle() {
   if (fd_ >= 0) {
+    // The terminal keeps exclusive mode for as long as anyone has it open
+    // (a device still there that failed a write, a pty's master).
+    if (exclusive_) {
+      ioctl(fd_, TIOCNXCL);
+    }
     ::close(fd_);
     fd_ = -1;
   }
@@ -531,9 +536,6 @@ void SerialPort::close() {
   }
   if (queuedOutput(fd_) > 0) {
     tcflush(fd_, TCOFLUSH);  // what did not leave by now never will
-  }
-  if (exclusive_) {
-    ioctl(fd_, TIOCNXCL);  // the terminal may outlive us (a pty's master)
   }
   closeHandle();
 }
