@@ -131,18 +131,39 @@ bool stillRunning(HANDLE program) {
   return GetExitCodeProcess(program, &code) && code == STILL_ACTIVE;
 }
 
-// Starts this program again as a guard that inherits exactly `inherited`;
-// returns its process, or nullptr.
-HANDLE startGuard(const GuardHandles& handles, std::vector<HANDLE> inherited) {
+// A job that ends whatever is in it once nobody holds it. The guard starts
+// in it, and this process hands it a handle to the job only once its start
+// is over: a guard whose creator was killed inside CreateProcess (so before
+// any movement frame) never runs far enough to watch anything, and would
+// otherwise live on, suspended or half-started, holding what it inherited
+// (the port, a caller's pipes) for good. nullptr where jobs cannot be made.
+HANDLE jobThatEndsAnOrphan() {
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (job == nullptr) {
+    return nullptr;
+  }
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    CloseHandle(job);
+    return nullptr;
+  }
+  return job;
+}
+
+// Starts this program again as a guard that inherits exactly `inherited`,
+// inside `job` when there is one; returns its process, or nullptr.
+HANDLE startGuard(const GuardHandles& handles, std::vector<HANDLE> inherited, HANDLE job) {
   const std::wstring program = programPath();
   if (program.empty()) {
     return nullptr;
   }
+  const DWORD attributeCount = job != nullptr ? 2 : 1;
   SIZE_T size = 0;
-  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  InitializeProcThreadAttributeList(nullptr, attributeCount, 0, &size);
   std::vector<char> attributes(size);
   auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
-  if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+  if (!InitializeProcThreadAttributeList(list, attributeCount, 0, &size)) {
     return nullptr;
   }
   STARTUPINFOEXW start{};
@@ -151,6 +172,11 @@ HANDLE startGuard(const GuardHandles& handles, std::vector<HANDLE> inherited) {
   start.lpAttributeList = list;
   UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
                             inherited.size() * sizeof(HANDLE), nullptr, nullptr);
+  if (job != nullptr) {
+    // In the job from its creation on: no moment when it is not.
+    UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &job, sizeof job, nullptr,
+                              nullptr);
+  }
   std::wstring commandLine = L"\"" + program + L"\"";
   // The handle list is all the guard should inherit; where it is not
   // honoured (Wine), the caller's standard handles must not leak into the
@@ -177,6 +203,15 @@ HANDLE startGuard(const GuardHandles& handles, std::vector<HANDLE> inherited) {
   return started.hProcess;
 }
 
+// The guard has started: from now on it holds its job itself, and outlives
+// this process. False when it cannot be handed over (the guard then ends
+// with the job, at once).
+bool handOver(HANDLE job, HANDLE guard) {
+  HANDLE inGuard = nullptr;
+  return DuplicateHandle(GetCurrentProcess(), job, guard, &inGuard, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS) != FALSE;
+}
+
 }  // namespace
 
 StopGuard::StopGuard(Port& port, const StopFrames& stops) : port_(port) {
@@ -192,13 +227,22 @@ StopGuard::StopGuard(Port& port, const StopFrames& stops) : port_(port) {
   handles.done = done_ = CreateEventW(&inheritable, TRUE, FALSE, nullptr);
   handles.letGo = letGo_ = CreateEventW(&inheritable, FALSE, FALSE, nullptr);
   handles.letGone = letGone_ = CreateEventW(&inheritable, FALSE, FALSE, nullptr);
+  HANDLE job = jobThatEndsAnOrphan();
   if (handles.port != nullptr && handles.program != nullptr && handles.done != nullptr &&
       handles.letGo != nullptr && handles.letGone != nullptr) {
     guard_ = startGuard(
-        handles, {handles.port, handles.program, handles.done, handles.letGo, handles.letGone});
+        handles, {handles.port, handles.program, handles.done, handles.letGo, handles.letGone},
+        job);
+  }
+  if (guard_ != nullptr && job != nullptr && !handOver(job, guard_)) {
+    CloseHandle(guard_);
+    guard_ = nullptr;
   }
   if (guard_ == nullptr) {
     error_ = "cannot start the stop guard: " + systemMessage(GetLastError());
+  }
+  if (job != nullptr) {
+    CloseHandle(job);  // the guard's now, or gone with the guard
   }
   watching_ = guard_ != nullptr;
   for (HANDLE handle : {handles.port, handles.program}) {
