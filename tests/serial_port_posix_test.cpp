@@ -6,9 +6,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
-
 #include "emulated_calls.h"
 #include "full_device.h"
 #include "line_speed.h"
@@ -185,69 +182,6 @@ TEST(SerialPortPosixTest, ReportsFailedWrites) {
   ASSERT_TRUE(port.open(5));
   const std::uint8_t bytes[7] = {};
   EXPECT_EQ(writeTo(port, bytes, 7), 0u);
-}
-
-// What the port reads by its deadline, one read after another, while the
-// far end of the line sends a reply whole, in pieces, not at all, or goes.
-TEST(SerialPortPosixTest, ReadsWhatArrivesByItsDeadline) {
-  using Bytes = std::vector<std::uint8_t>;
-  const Bytes reply = {0xFF, 0x01, 0x00, 0x59, 0x30, 0x39, 0xC3};
-  const struct {
-    const char* what;
-    std::vector<std::pair<int, Bytes>> sent;  // milliseconds after the start, bytes
-    bool goes;                                // the far end closes after
-    Bytes read;
-  } cases[] = {
-      {"waiting already", {{0, reply}}, false, reply},
-      {"in pieces",
-       {{50, {0xFF, 0x01}}, {120, {0x00, 0x59, 0x30}}, {200, {0x39, 0xC3}}},
-       false,
-       reply},
-      {"nothing", {}, false, {}},
-      {"the far end goes", {{50, {0xFF}}}, true, {0xFF}},
-  };
-  const auto deadlineAfter = std::chrono::milliseconds(600);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    PtyPair pty;
-    const ScopedVariable present = bindPort(3, pty.slavePath());
-    SerialPort port;
-    ASSERT_TRUE(port.open(3));
-    ASSERT_TRUE(port.applyTimeouts());
-    ASSERT_TRUE(port.applyLineSettings(9600));
-    const auto start = std::chrono::steady_clock::now();
-    std::thread farEnd([&] {
-      for (const auto& [at, bytes] : c.sent) {
-        std::this_thread::sleep_until(start + std::chrono::milliseconds(at));
-        ASSERT_EQ(::write(pty.master(), bytes.data(), bytes.size()),
-                  static_cast<ssize_t>(bytes.size()));
-      }
-      if (c.goes) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        pty.closeMaster();
-      }
-    });
-    const Deadline deadline = Deadline::after(deadlineAfter);
-    Bytes read;
-    std::uint8_t buffer[16];
-    while (read.size() < reply.size()) {
-      const std::size_t n = port.read(buffer, sizeof buffer, deadline, {});
-      if (n == 0) {
-        break;
-      }
-      read.insert(read.end(), buffer, buffer + n);
-    }
-    const auto took = std::chrono::steady_clock::now() - start;
-    farEnd.join();
-    EXPECT_EQ(read, c.read);
-    EXPECT_EQ(port.isLetGo(), c.goes);
-    if (read.size() == reply.size() || c.goes) {
-      EXPECT_LT(took, deadlineAfter) << "no wait beyond what came";
-    } else {
-      EXPECT_GE(took, deadlineAfter);
-      EXPECT_LT(took, deadlineAfter + std::chrono::seconds(2));
-    }
-  }
 }
 
 }  // namespace

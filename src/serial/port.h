@@ -79,8 +79,9 @@ class Port {
   /// port in use is let go at once, its owner's line untouched.
   virtual bool open(std::int32_t portNumber) = 0;
 
-  /// Read timeouts of the device's own: 1 ms between bytes, 100 ms per byte
-  /// plus 1000 ms in all. False when they cannot be applied.
+  /// Read timeouts of the device's own, for a reader that does not bound
+  /// its reads (read() bounds its own): 1 ms between bytes, 100 ms per
+  /// byte plus 1000 ms in all. False when they cannot be applied.
   virtual bool applyTimeouts() = 0;
 
   /// Raw 8 data bits, no parity, one stop bit at `baudRate`, no flow

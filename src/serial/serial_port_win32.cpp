@@ -74,6 +74,10 @@ HANDLE claimPort(std::int32_t portNumber) {
   return claim;
 }
 
+// How often a port is asked whether its device is still there, while a
+// read waits.
+constexpr std::chrono::milliseconds kAskEvery{100};
+
 // Errors of a port whose device is no longer there: Windows' own serial
 // drivers and the USB adapters' report removal in these ways.
 bool isVanishedError(DWORD error) {
@@ -367,31 +371,43 @@ std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size, Deadli
 
 std::size_t SerialPort::read(std::uint8_t* buffer, std::size_t capacity, Deadline deadline,
                              Cancellation cancellation) {
-  // Each ReadFile returns after the line has paused for the interval the
-  // timeouts set, or after their total with nothing; the deadline cuts
-  // short one that would go on longer.
+  // Each ReadFile returns once the line pauses for a millisecond after what
+  // came, or with nothing after 100 ms at most: between them the port is
+  // asked whether its device has gone, which it tells only when asked. A
+  // driver that ignores the timeouts is cut short at the deadline.
   const IoDeadline cut(deadline, cancellation.event, IoDeadline::Call::kRead);
   while (handle_ != nullptr && capacity > 0 && !cut.cut() && !cancellation.requested()) {
+    const Clock::duration left = deadline.left();
+    if (left == Clock::duration::zero()) {
+      break;
+    }
+    COMMTIMEOUTS step{};
+    step.ReadIntervalTimeout = 1;
+    step.ReadTotalTimeoutConstant = static_cast<DWORD>(
+        std::chrono::ceil<std::chrono::milliseconds>(std::min<Clock::duration>(left, kAskEvery))
+            .count());
+    SetCommTimeouts(handle_, &step);
     DWORD count = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(capacity, 0x7FFFFFFF));
     const BOOL ok = ReadFile(handle_, buffer, chunk, &count, nullptr);
     if (count > 0) {
       return count;  // also from a read that was cut short
     }
-    if (ok) {
-      continue;  // the timeouts' total passed with nothing: until the deadline
-    }
-    const DWORD error = GetLastError();
+    const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
     if (cut.cut()) {
       break;
     }
-    if (isVanishedError(error)) {
-      error_ = "reading " + name_ + ": " + systemMessage(error) + ": the device has vanished";
+    if (ok ? hungUp(Deadline::after({})) : isVanishedError(error)) {
+      error_ = "reading " + name_ + ": " +
+               (error != ERROR_SUCCESS ? systemMessage(error) + ": " : std::string()) +
+               "the device has vanished";
       letGo();
-    } else {
-      error_ = "reading " + name_ + ": " + systemMessage(error);
+      break;
     }
-    break;
+    if (!ok) {
+      error_ = "reading " + name_ + ": " + systemMessage(error);
+      break;
+    }
   }
   return 0;
 }
