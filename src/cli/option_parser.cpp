@@ -55,9 +55,9 @@ ScanResult scanPort(std::string_view text, std::int32_t& portNumber) {
   return scanDecimal(text, portNumber);
 }
 
-// Scans `value` into the option's field; returns whether the scan failed
-// (zero conversions). End of input leaves the field as it was.
-bool scanFails(Option option, const std::string& value, MoveSettings& settings) {
+// Scans `value` into the option's field: kNoMatch when the scan made no
+// conversion. End of input leaves the field as it was.
+ScanResult scanInto(Option option, const std::string& value, MoveSettings& settings) {
   ScanResult result = ScanResult::kConverted;
   switch (option) {
     case Option::kPort:
@@ -82,7 +82,7 @@ bool scanFails(Option option, const std::string& value, MoveSettings& settings) 
     case Option::kDisplay:
       break;
   }
-  return result == ScanResult::kNoMatch;
+  return result;
 }
 
 // Applies a -dir word that was accepted as a value. An unknown word clears
@@ -101,7 +101,8 @@ void applyDirection(MoveSettings& settings, std::ostream& out, const char* refus
 // Reads the value of a value-taking option; returns whether it was accepted.
 bool readValue(const OptionRow& row, const std::string* value, MoveSettings& settings,
                std::ostream& out) {
-  bool accepted = value != nullptr && !scanFails(row.option, *value, settings) &&
+  bool accepted = value != nullptr &&
+                  scanInto(row.option, *value, settings) != ScanResult::kNoMatch &&
                   (value->empty() || (*value)[0] != '-');
   if (accepted && row.option == Option::kSpeed) {
     accepted = static_cast<std::uint32_t>(settings.speedPercent) <= 100u;
