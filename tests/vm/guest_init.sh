@@ -73,7 +73,7 @@ scenario() {
     speed_31250_uart) run a $S1 ptmove -com 2 -br 31250 -dir r -t 0 ;;
     speed_31250_usb) run a $USB ptmove -com 3 -br 31250 -dir r -t 0 ;;
     unplug_and_back) run a $USB ptmove -com 3 -br 9600 -dir l -t 3 ;;
-    unplug_for_good) run a $USB ptmove -com 3 -br 9600 -dir l -t 1 ;;
+    unplug_for_good | unplug_at_the_stop) run a $USB ptmove -com 3 -br 9600 -dir l -t 1 ;;
     unplug_back_then_kill)
       env $USB ptmove -com 3 -br 9600 -dir d -t 30 >/tmp/a.out 2>/tmp/a.err &
       sleep 2.5

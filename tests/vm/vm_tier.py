@@ -47,6 +47,9 @@ SCENARIOS = {
     "unplug_and_back": [(1.0, "unplug"), (1.5, "plug")],
     "unplug_for_good": [(0.5, "unplug")],
     "unplug_back_then_kill": [(1.0, "unplug"), (1.5, "plug")],
+    # As the 1 s movement's stop frames go out: the kernel may take them
+    # and drop them.
+    "unplug_at_the_stop": [(1.013, "unplug"), (1.6, "plug")],
 }
 
 MOVING = "\nBrandeggio in movimento  \n\n"
@@ -518,6 +521,15 @@ def check_unplug_back_then_kill(c, r, trace):
     c.that(stop is not None and stop < 2.5 + 1.5, "the guard's stop at %s s" % stop)
 
 
+def check_unplug_at_the_stop(c, r, trace):
+    a = r["runs"]["a"]
+    c.that(a["out"] == MOVING, "stdout %r" % a["out"])
+    c.that("vanished" not in a["err"] or "the stop frames were sent" in a["err"],
+           "stderr %r" % a["err"])
+    usb = wire(r, "usb")
+    c.that(usb.startswith(LEFT) and STOP in usb[len(LEFT):], "wire %s" % usb)
+
+
 CHECKS = {
     "move_9600": check_move_9600,
     "two_programs_root": check_two_programs,
@@ -530,6 +542,7 @@ CHECKS = {
     "unplug_and_back": check_unplug_and_back,
     "unplug_for_good": check_unplug_for_good,
     "unplug_back_then_kill": check_unplug_back_then_kill,
+    "unplug_at_the_stop": check_unplug_at_the_stop,
 }
 
 
