@@ -1,6 +1,5 @@
 #include "transmission.h"
 
-#include <cmath>
 #include <limits>
 #include <memory>
 #include <new>
