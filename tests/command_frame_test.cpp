@@ -53,6 +53,26 @@ TEST(CommandFrameTest, BuildsMovementFrames) {
        withDirection("r", address(-13)),
        {0xFF, 0xF3, 0x00, 0x02, 0x3F, 0x00, 0x34}},
       {"unknown word after right", rightThenUnknown, {0xFF, 0x01, 0x00, 0x02, 0x00, 0x00, 0x03}},
+      {"up and right", withDirection("ur"), {0xFF, 0x01, 0x00, 0x0A, 0x3F, 0x3F, 0x89}},
+      {"up and left", withDirection("UL"), {0xFF, 0x01, 0x00, 0x0C, 0x3F, 0x3F, 0x8B}},
+      {"down and right at 50",
+       withDirection("dr", speed(50)),
+       {0xFF, 0x01, 0x00, 0x12, 0x1F, 0x1F, 0x51}},
+      {"down and left", withDirection("dl"), {0xFF, 0x01, 0x00, 0x14, 0x3F, 0x3F, 0x93}},
+      {"zoom in", withDirection("zi"), {0xFF, 0x01, 0x00, 0x20, 0x00, 0x00, 0x21}},
+      {"zoom out", withDirection("zo"), {0xFF, 0x01, 0x00, 0x40, 0x00, 0x00, 0x41}},
+      {"focus near", withDirection("fn"), {0xFF, 0x01, 0x01, 0x00, 0x00, 0x00, 0x02}},
+      {"focus far", withDirection("ff"), {0xFF, 0x01, 0x00, 0x80, 0x00, 0x00, 0x81}},
+      {"iris open", withDirection("io"), {0xFF, 0x01, 0x02, 0x00, 0x00, 0x00, 0x03}},
+      {"iris close to 0A",
+       withDirection("ic", address(0x0A)),
+       {0xFF, 0x0A, 0x04, 0x00, 0x00, 0x00, 0x0E}},
+      {"right then zoom moves no axis",
+       withDirection("zi", withDirection("r")),
+       {0xFF, 0x01, 0x00, 0x20, 0x00, 0x00, 0x21}},
+      {"diagonal then auto keeps both axes",
+       withDirection("a", withDirection("ur")),
+       {0xFF, 0x01, 0x09, 0x00, 0x3F, 0x3F, 0x88}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(buildMoveFrame(c.in), c.expected) << c.what;
@@ -101,7 +121,11 @@ TEST(CommandFrameTest, FindsDirectionsByWholeWordIgnoringCase) {
   EXPECT_EQ(findDirection("U")->displayText, "su");
   EXPECT_EQ(findDirection("d")->displayText, "giu");
   EXPECT_EQ(findDirection("a")->displayText, "auto");
-  for (const char* word : {"", "right", "rr", "x", "-d", "r "}) {
+  EXPECT_EQ(findDirection("Ur")->displayText, "su e destra");
+  EXPECT_EQ(findDirection("DL")->displayText, "giu e sinistra");
+  EXPECT_EQ(findDirection("zO")->displayText, "zoom indietro");
+  EXPECT_EQ(findDirection("IC")->displayText, "chiusura iride");
+  for (const char* word : {"", "right", "rr", "x", "-d", "r ", "u r", "urr", "z", "zoom"}) {
     EXPECT_EQ(findDirection(word), nullptr) << word;
   }
 }

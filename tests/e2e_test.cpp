@@ -226,6 +226,19 @@ TEST_F(EndToEndTest, MovesOnThePort) {
        0,
        kMoving + "SetCommState failed\n",
        then({0xFF, 0x01, 0x00, 0x04, 0x3F, 0x00, 0x44}, kStop)},
+      {{"-com", "1", "-ch", "0A", "-dir", "UR", "-vel", "50", "-t", "0", "-d"},
+       1,
+       B2400,
+       "Porta selezionata COM1\nBaud rate 2400\nIndirizzo 0x0a\n"
+       "Direzione di movimento: su e destra\nTempo esecuzione comando 0 sec.\n"
+       "Comando inviato: \n 0xff 0x0a 0x00 0x0a 0x1f 0x1f 0x52\n" +
+           kMoving.substr(1),
+       then(then({0xFF, 0x0A, 0x00, 0x0A, 0x1F, 0x1F, 0x52}, stopFor(0x0A)), kStop)},
+      {{"-com", "1", "-dir", "zo", "-t", "0"},
+       1,
+       B2400,
+       kMoving,
+       then({0xFF, 0x01, 0x00, 0x40, 0x00, 0x00, 0x41}, kStop)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));

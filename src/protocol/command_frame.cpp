@@ -6,12 +6,24 @@ namespace ptmove {
 
 namespace {
 
+// Pan, tilt, both (the diagonals), and the lens: zoom, focus and iris,
+// which move no axis and so carry no speed.
 constexpr Direction kDirections[] = {
     {"r", 0x00, 0x02, true, true, false, "destra"},
     {"l", 0x00, 0x04, true, true, false, "sinistra"},
     {"u", 0x00, 0x08, true, false, true, "su"},
     {"d", 0x00, 0x10, true, false, true, "giu"},
     {"a", 0x09, 0x00, false, false, false, "auto"},
+    {"ur", 0x00, 0x0A, true, true, true, "su e destra"},
+    {"ul", 0x00, 0x0C, true, true, true, "su e sinistra"},
+    {"dr", 0x00, 0x12, true, true, true, "giu e destra"},
+    {"dl", 0x00, 0x14, true, true, true, "giu e sinistra"},
+    {"zi", 0x00, 0x20, true, false, false, "zoom avanti"},
+    {"zo", 0x00, 0x40, true, false, false, "zoom indietro"},
+    {"fn", 0x01, 0x00, true, false, false, "fuoco vicino"},
+    {"ff", 0x00, 0x80, true, false, false, "fuoco lontano"},
+    {"io", 0x02, 0x00, true, false, false, "apertura iride"},
+    {"ic", 0x04, 0x00, true, false, false, "chiusura iride"},
 };
 
 }  // namespace
@@ -54,15 +66,11 @@ CommandFrame buildMoveFrame(const FrameInputs& in) {
   frame[2] = in.command1;
   frame[3] = in.command2;
   const std::uint8_t speed = scaleSpeed(in.speedPercent);
+  // Each axis that moves carries the speed (both, on a diagonal). Without
+  // a direction neither does, whatever an earlier -dir left in the flags.
   if (in.directionGiven) {
-    if (in.panMove) {
-      frame[4] = speed;
-      frame[5] = 0;
-    }
-    if (in.tiltMove) {
-      frame[4] = 0;
-      frame[5] = speed;
-    }
+    frame[4] = in.panMove ? speed : 0;
+    frame[5] = in.tiltMove ? speed : 0;
   }
   frame[6] = frameChecksum(frame);
   return frame;
