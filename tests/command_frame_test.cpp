@@ -115,6 +115,53 @@ TEST(CommandFrameTest, ScalesSpeedTruncatingTowardZero) {
   }
 }
 
+// The frames beyond the movement, each with its checksum: presets,
+// absolute positions in hundredths of a degree (rounded, within a turn),
+// and the position queries.
+TEST(CommandFrameTest, BuildsPresetPositionAndQueryFrames) {
+  const struct {
+    const char* what;
+    CommandFrame frame;
+    CommandFrame expected;
+  } cases[] = {
+      {"go to preset 3",
+       presetFrame(0x01, PresetCommand::kGoTo, 3),
+       {0xFF, 0x01, 0x00, 0x07, 0x00, 0x03, 0x0B}},
+      {"store preset 255 on 0A",
+       presetFrame(0x0A, PresetCommand::kStore, 255),
+       {0xFF, 0x0A, 0x00, 0x03, 0x00, 0xFF, 0x0C}},
+      {"clear preset 1",
+       presetFrame(0x01, PresetCommand::kClear, 1),
+       {0xFF, 0x01, 0x00, 0x05, 0x00, 0x01, 0x07}},
+      {"pan to 123.45",
+       positionFrame(0x01, Axis::kPan, 123.45f),
+       {0xFF, 0x01, 0x00, 0x4B, 0x30, 0x39, 0xB5}},
+      {"tilt to 10",
+       positionFrame(0x01, Axis::kTilt, 10.0f),
+       {0xFF, 0x01, 0x00, 0x4D, 0x03, 0xE8, 0x39}},
+      {"pan to 359.996 is 0",
+       positionFrame(0x01, Axis::kPan, 359.996f),
+       {0xFF, 0x01, 0x00, 0x4B, 0x00, 0x00, 0x4C}},
+      {"pan to 0.004 is 0",
+       positionFrame(0x01, Axis::kPan, 0.004f),
+       {0xFF, 0x01, 0x00, 0x4B, 0x00, 0x00, 0x4C}},
+      {"pan to 0.006 is 1",
+       positionFrame(0x01, Axis::kPan, 0.006f),
+       {0xFF, 0x01, 0x00, 0x4B, 0x00, 0x01, 0x4D}},
+      {"where is pan",
+       positionQueryFrame(0x01, Axis::kPan),
+       {0xFF, 0x01, 0x00, 0x51, 0x00, 0x00, 0x52}},
+      {"where is tilt on 05",
+       positionQueryFrame(0x05, Axis::kTilt),
+       {0xFF, 0x05, 0x00, 0x53, 0x00, 0x00, 0x58}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.frame, c.expected) << c.what;
+  }
+  EXPECT_EQ(positionReplyCommand(Axis::kPan), 0x59);
+  EXPECT_EQ(positionReplyCommand(Axis::kTilt), 0x5B);
+}
+
 TEST(CommandFrameTest, FindsDirectionsByWholeWordIgnoringCase) {
   EXPECT_EQ(findDirection("R")->displayText, "destra");
   EXPECT_EQ(findDirection("l")->displayText, "sinistra");

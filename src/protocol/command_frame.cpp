@@ -2,6 +2,8 @@
 
 #include "ascii.h"
 
+#include <cmath>
+
 namespace ptmove {
 
 namespace {
@@ -74,6 +76,38 @@ CommandFrame buildMoveFrame(const FrameInputs& in) {
   }
   frame[6] = frameChecksum(frame);
   return frame;
+}
+
+CommandFrame commandFrame(std::uint8_t address, std::uint8_t command1, std::uint8_t command2,
+                          std::uint8_t data1, std::uint8_t data2) {
+  CommandFrame frame = {0xFF, address, command1, command2, data1, data2, 0};
+  frame[6] = frameChecksum(frame);
+  return frame;
+}
+
+CommandFrame presetFrame(std::uint8_t address, PresetCommand command, std::uint8_t preset) {
+  return commandFrame(address, 0x00, static_cast<std::uint8_t>(command), 0x00, preset);
+}
+
+std::uint16_t hundredths(float degrees) {
+  constexpr long kTurn = 36000;
+  const long rounded = std::lround(static_cast<double>(degrees) * 100.0);
+  return static_cast<std::uint16_t>(((rounded % kTurn) + kTurn) % kTurn);
+}
+
+CommandFrame positionFrame(std::uint8_t address, Axis axis, float degrees) {
+  const std::uint16_t angle = hundredths(degrees);
+  return commandFrame(address, 0x00, axis == Axis::kPan ? 0x4B : 0x4D,
+                      static_cast<std::uint8_t>(angle >> 8),
+                      static_cast<std::uint8_t>(angle & 0xFF));
+}
+
+CommandFrame positionQueryFrame(std::uint8_t address, Axis axis) {
+  return commandFrame(address, 0x00, axis == Axis::kPan ? 0x51 : 0x53, 0x00, 0x00);
+}
+
+std::uint8_t positionReplyCommand(Axis axis) {
+  return axis == Axis::kPan ? 0x59 : 0x5B;
 }
 
 std::string hexByte(std::uint8_t byte) {

@@ -81,6 +81,34 @@ std::uint8_t frameChecksum(const CommandFrame& frame);
 /// The movement frame for the given settings.
 CommandFrame buildMoveFrame(const FrameInputs& in);
 
+/// A frame of the given command and data bytes, with its checksum.
+CommandFrame commandFrame(std::uint8_t address, std::uint8_t command1, std::uint8_t command2,
+                          std::uint8_t data1, std::uint8_t data2);
+
+/// What a preset frame (FF a 00 c 00 N) does with preset N, 1 to 255.
+enum class PresetCommand : std::uint8_t { kStore = 0x03, kClear = 0x05, kGoTo = 0x07 };
+
+CommandFrame presetFrame(std::uint8_t address, PresetCommand command, std::uint8_t preset);
+
+/// The axis an absolute position, a position query or its reply is about.
+enum class Axis { kPan, kTilt };
+
+/// An angle as absolute positions and position replies carry it: in
+/// hundredths of a degree, rounded to the nearest, within a turn (359.996
+/// is 0). `degrees` is from 0 to under 360.
+std::uint16_t hundredths(float degrees);
+
+/// Go to an absolute angle: FF a 00 4B (pan) or 4D (tilt), then the angle's
+/// hundredths, high byte first.
+CommandFrame positionFrame(std::uint8_t address, Axis axis, float degrees);
+
+/// Ask where an axis is: FF a 00 51 (pan) or 53 (tilt) 00 00.
+CommandFrame positionQueryFrame(std::uint8_t address, Axis axis);
+
+/// Command 2 of the head's reply to that query: 59 (pan), 5B (tilt); the
+/// data bytes carry the angle's hundredths, high byte first.
+std::uint8_t positionReplyCommand(Axis axis);
+
 /// A byte as an upper-case hexadecimal pair: "3F".
 std::string hexByte(std::uint8_t byte);
 
