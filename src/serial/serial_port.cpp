@@ -78,7 +78,6 @@ void SerialPort::forget(std::int32_t portNumber) {
 
 void SerialPort::settleAfterReopening() {
   letGoAt_.reset();
-  bytesWritten_ = 0;
   // What failed on the first opening fails again: tried, not reported.
   const std::int32_t baudRate = baudRate_;
   if (timeoutsApplied_) {

@@ -90,7 +90,6 @@ class SerialPort final : public Port {
   std::string name_;                // "COM3 (/dev/ttyS2, ...)", for messages
   std::int32_t baudRate_ = 0;       // as asked of applyLineSettings, or 0
   std::int32_t bitsPerSecond_ = 0;  // as set by applyLineSettings, or 0
-  std::size_t bytesWritten_ = 0;
   bool timeoutsApplied_ = false;
   bool lineSettingsApplied_ = false;
   std::optional<Clock::time_point> letGoAt_;

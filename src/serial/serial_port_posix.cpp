@@ -448,7 +448,6 @@ std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size, Deadli
     ioctl(fd_, TIOCNXCL);
   }
   exclusive_ = false;
-  bytesWritten_ += written;
   if (written < size) {
     failedWrite(written, size, failure);
   }

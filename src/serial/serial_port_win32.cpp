@@ -352,7 +352,6 @@ std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size, Deadli
     }
     Sleep(10);
   }
-  bytesWritten_ += written;
   if (written < size) {
     std::string failure;
     if (cut.cut()) {
