@@ -287,9 +287,8 @@ void StopGuard::letGoToo() {
     return;
   }
   // Until it says it has let go, or it ends.
-  const Deadline deadline = Deadline::after(kAnswerWithin);
   pollfd watch = {hear_, POLLIN, 0};
-  const timespec timeout = toTimespec(deadline.left());
+  const timespec timeout = toTimespec(kAnswerWithin);
   char said[kSaying];
   if (ppoll(&watch, 1, &timeout, nullptr) == 1) {
     hear(hear_, said);
