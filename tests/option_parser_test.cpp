@@ -15,6 +15,10 @@ const char kDirectionMessage[] = "Direzione non riconusciuta\n";
 const char kSpeedMessage[] =
     "Errore nell'impostare la velocita del brandeggio.\nDeve essere compresa tra 0 e 100\n";
 const char kDurationMessage[] = "Errore nell'impostare la durata del movimento.\n";
+const char kPresetMessage[] =
+    "Errore nell'impostare il numero del preset.\nDeve essere compreso tra 1 e 255\n";
+const char kAngleMessage[] =
+    "Errore nell'impostare la posizione del brandeggio.\nDeve essere compresa tra 0 e 360 gradi\n";
 
 std::string unknown(const std::string& word) {
   return "Parametro \"" + word + "\" errato. Utilizza -h per visualizzare l'help\n\n";
@@ -164,6 +168,62 @@ TEST(OptionParserTest, RefusedValueIsReadAsTheNextOption) {
          EXPECT_TRUE(s.portGiven && s.directionGiven && s.durationGiven && s.lastValueOk);
        }},
       {{"-com", "1", "-t", "2", "-br", "zz"}, kBaudMessage + unknown("zz"), false, nullptr},
+  });
+}
+
+// The head's other actions: the last action option accepted decides, a
+// refused one changes nothing, -pan and -tilt combine, and -pos leaves the
+// last value's status as it is.
+TEST(OptionParserTest, ActionOptions) {
+  const auto action = [](Action expected) {
+    return [expected](const MoveSettings& s) { EXPECT_EQ(s.action, expected); };
+  };
+  runCases({
+      {{"-PRESET", "3"},
+       "",
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_EQ(s.action, Action::kGoToPreset);
+         EXPECT_EQ(s.presetNumber, 3);
+         EXPECT_TRUE(s.lastValueOk);
+       }},
+      {{"-setpreset", "255"}, "", true, action(Action::kStorePreset)},
+      {{"-clearpreset", "1"}, "", true, action(Action::kClearPreset)},
+      {{"-preset", "0"}, kPresetMessage + unknown("0"), false, action(Action::kMove)},
+      {{"-preset", "256"}, kPresetMessage + unknown("256"), false, nullptr},
+      {{"-preset", "x"}, kPresetMessage + unknown("x"), false, nullptr},
+      {{"-preset", "-3"}, kPresetMessage + unknown("-3"), false, nullptr},
+      {{"-preset"},
+       kPresetMessage,
+       true,
+       [](const MoveSettings& s) { EXPECT_FALSE(s.lastValueOk); }},
+      {{"-pan", "123.45", "-tilt", "10"},
+       "",
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_EQ(s.action, Action::kGoToPosition);
+         EXPECT_TRUE(s.panGiven && s.tiltGiven);
+         EXPECT_EQ(s.panDegrees, 123.45f);
+         EXPECT_EQ(s.tiltDegrees, 10.0f);
+       }},
+      {{"-tilt", "0"}, "", true, [](const MoveSettings& s) { EXPECT_FALSE(s.panGiven); }},
+      {{"-pan", "360"}, kAngleMessage + unknown("360"), false, nullptr},
+      {{"-pan", "nan", "-d"}, kAngleMessage + unknown("nan"), false, nullptr},
+      {{"-tilt", " -1", "-d"}, kAngleMessage + unknown("-1"), false, nullptr},
+      {{"-pos"},
+       "",
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_EQ(s.action, Action::kReportPosition);
+         EXPECT_FALSE(s.lastValueOk) << "like -d, it takes no value";
+       }},
+      {{"-preset", "3", "-dir", "x"}, kDirectionMessage, true, action(Action::kMove)},
+      {{"-dir", "r", "-pos", "-preset", "4"}, "", true, action(Action::kGoToPreset)},
+      {{"-preset", "4", "-dir", "-pos"}, kDirectionMessage, true, action(Action::kReportPosition)},
+      {{"-pos", "-preset", "x"},
+       kPresetMessage + unknown("x"),
+       false,
+       action(Action::kReportPosition)},
   });
 }
 

@@ -10,6 +10,17 @@
 
 namespace ptmove {
 
+/// What a run does on the line: today's timed movement, or one of the
+/// head's other commands, which need no stop.
+enum class Action {
+  kMove,            // -dir, or none of these options
+  kGoToPreset,      // -preset
+  kStorePreset,     // -setpreset
+  kClearPreset,     // -clearpreset
+  kGoToPosition,    // -pan and/or -tilt
+  kReportPosition,  // -pos
+};
+
 struct MoveSettings {
   std::int32_t portNumber = 0;  // COM0 until -com accepts a port
   std::int32_t baudRate = 2400;
@@ -29,6 +40,13 @@ struct MoveSettings {
   bool displayWanted = false;
   // Whether the most recent option that takes a value had it accepted.
   bool lastValueOk = false;
+  // The last of the action options that was accepted decides.
+  Action action = Action::kMove;
+  std::int32_t presetNumber = 0;  // -preset, -setpreset, -clearpreset: 1 to 255
+  float panDegrees = 0.0f;        // -pan, 0 to under 360
+  float tiltDegrees = 0.0f;       // -tilt, 0 to under 360
+  bool panGiven = false;
+  bool tiltGiven = false;
 
   FrameInputs frameInputs() const {
     return {address, command1, command2, speedPercent, directionGiven, panMove, tiltMove};

@@ -7,13 +7,33 @@ namespace ptmove {
 
 namespace {
 
-enum class Option { kHelp, kPort, kBaudRate, kAddress, kDirection, kSpeed, kDuration, kDisplay };
+enum class Option {
+  kHelp,
+  kPort,
+  kBaudRate,
+  kAddress,
+  kDirection,
+  kSpeed,
+  kDuration,
+  kDisplay,
+  kGoToPreset,
+  kStorePreset,
+  kClearPreset,
+  kPan,
+  kTilt,
+  kReportPosition,
+};
 
 struct OptionRow {
   std::string_view word;
   Option option;
   const char* refusal;  // printed when the value is refused; null for flags
 };
+
+constexpr const char* kPresetRefusal =
+    "Errore nell'impostare il numero del preset.\nDeve essere compreso tra 1 e 255\n";
+constexpr const char* kAngleRefusal =
+    "Errore nell'impostare la posizione del brandeggio.\nDeve essere compresa tra 0 e 360 gradi\n";
 
 // In the order a word is compared with them. The refusal messages are
 // fixed texts, typos included, that scripts match: printed as they stand.
@@ -27,6 +47,12 @@ constexpr OptionRow kOptions[] = {
      "Errore nell'impostare la velocita del brandeggio.\nDeve essere compresa tra 0 e 100\n"},
     {"-t", Option::kDuration, "Errore nell'impostare la durata del movimento.\n"},
     {"-d", Option::kDisplay, nullptr},
+    {"-preset", Option::kGoToPreset, kPresetRefusal},
+    {"-setpreset", Option::kStorePreset, kPresetRefusal},
+    {"-clearpreset", Option::kClearPreset, kPresetRefusal},
+    {"-pan", Option::kPan, kAngleRefusal},
+    {"-tilt", Option::kTilt, kAngleRefusal},
+    {"-pos", Option::kReportPosition, nullptr},
 };
 
 const OptionRow* findOption(std::string_view word) {
@@ -78,11 +104,41 @@ ScanResult scanInto(Option option, const std::string& value, MoveSettings& setti
     case Option::kDuration:
       result = scanFloat(value, settings.durationSeconds);
       break;
+    case Option::kGoToPreset:
+    case Option::kStorePreset:
+    case Option::kClearPreset:
+      result = scanDecimal(value, settings.presetNumber);
+      break;
+    case Option::kPan:
+      result = scanFloat(value, settings.panDegrees);
+      break;
+    case Option::kTilt:
+      result = scanFloat(value, settings.tiltDegrees);
+      break;
     case Option::kHelp:
     case Option::kDisplay:
+    case Option::kReportPosition:
       break;
   }
   return result;
+}
+
+// Whether a scanned value is within what its option takes.
+bool inRange(Option option, const MoveSettings& settings) {
+  switch (option) {
+    case Option::kSpeed:
+      return static_cast<std::uint32_t>(settings.speedPercent) <= 100u;
+    case Option::kGoToPreset:
+    case Option::kStorePreset:
+    case Option::kClearPreset:
+      return settings.presetNumber >= 1 && settings.presetNumber <= 255;
+    case Option::kPan:
+      return settings.panDegrees >= 0.0f && settings.panDegrees < 360.0f;
+    case Option::kTilt:
+      return settings.tiltDegrees >= 0.0f && settings.tiltDegrees < 360.0f;
+    default:
+      return true;
+  }
 }
 
 // Applies a -dir word that was accepted as a value. An unknown word clears
@@ -104,9 +160,7 @@ bool readValue(const OptionRow& row, const std::string* value, MoveSettings& set
   bool accepted = value != nullptr &&
                   scanInto(row.option, *value, settings) != ScanResult::kNoMatch &&
                   (value->empty() || (*value)[0] != '-');
-  if (accepted && row.option == Option::kSpeed) {
-    accepted = static_cast<std::uint32_t>(settings.speedPercent) <= 100u;
-  }
+  accepted = accepted && inRange(row.option, settings);
   if (!accepted) {
     out << row.refusal;
     return false;
@@ -119,7 +173,25 @@ bool readValue(const OptionRow& row, const std::string* value, MoveSettings& set
       settings.durationGiven = true;
       break;
     case Option::kDirection:
+      settings.action = Action::kMove;
       applyDirection(settings, out, row.refusal);
+      break;
+    case Option::kGoToPreset:
+      settings.action = Action::kGoToPreset;
+      break;
+    case Option::kStorePreset:
+      settings.action = Action::kStorePreset;
+      break;
+    case Option::kClearPreset:
+      settings.action = Action::kClearPreset;
+      break;
+    case Option::kPan:
+      settings.action = Action::kGoToPosition;
+      settings.panGiven = true;
+      break;
+    case Option::kTilt:
+      settings.action = Action::kGoToPosition;
+      settings.tiltGiven = true;
       break;
     default:
       break;
@@ -145,6 +217,10 @@ bool parseCommandLine(const std::vector<std::string>& args, MoveSettings& settin
     }
     if (row->option == Option::kDisplay) {
       settings.displayWanted = true;
+      continue;
+    }
+    if (row->option == Option::kReportPosition) {
+      settings.action = Action::kReportPosition;
       continue;
     }
     const std::string* value = i + 1 < args.size() ? &args[i + 1] : nullptr;
