@@ -600,6 +600,66 @@ TEST_F(EndToEndTest, PosixProgramKeepsIgnoringAnIgnoredHangUp) {
   EXPECT_GE(result.wireSeconds[7] - result.wireSeconds[6], 0.55);
 }
 
+// The head's other commands: their line, their frames, no stop; and the
+// position report against a head that answers among other bytes, in
+// pieces, or not at all.
+TEST_F(EndToEndTest, CarriesOutTheHeadsOtherCommands) {
+  const Bytes panQuery = {0xFF, 0x01, 0x00, 0x51, 0x00, 0x00, 0x52};
+  const Bytes tiltQuery = {0xFF, 0x01, 0x00, 0x53, 0x00, 0x00, 0x54};
+  const Bytes panReply = {0xFF, 0x01, 0x00, 0x59, 0x30, 0x39, 0xC3};
+  const Bytes tiltReply = {0xFF, 0x01, 0x00, 0x5B, 0x03, 0xE8, 0x47};
+  const Bytes general = {0xFF, 0x01, 0x00, 0x01};
+  const auto head = [&](Bytes afterPan, Bytes afterTilt) {
+    return [=](const Bytes& wire) {
+      const auto endsWith = [&wire](const Bytes& query) {
+        return wire.size() >= query.size() &&
+               std::equal(query.begin(), query.end(), wire.end() - query.size());
+      };
+      return endsWith(panQuery) ? afterPan : endsWith(tiltQuery) ? afterTilt : Bytes();
+    };
+  };
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    std::function<Bytes(const Bytes&)> answer;
+    std::string out;
+    Bytes wire;
+  } cases[] = {
+      {"a preset",
+       {"-com", "1", "-ch", "0A", "-preset", "3"},
+       nullptr,
+       "\nBrandeggio verso il preset 3\n\n",
+       {0xFF, 0x0A, 0x00, 0x07, 0x00, 0x03, 0x14}},
+      {"a position",
+       {"-com", "1", "-pan", "123.45", "-tilt", "10"},
+       nullptr,
+       "\nBrandeggio verso la posizione impostata\n\n",
+       then({0xFF, 0x01, 0x00, 0x4B, 0x30, 0x39, 0xB5},
+            {0xFF, 0x01, 0x00, 0x4D, 0x03, 0xE8, 0x39})},
+      {"where the head is, among a general response and the echo",
+       {"-com", "1", "-pos"},
+       head(then(then(general, panQuery), panReply), tiltReply),
+       "\nLettura della posizione del brandeggio\n\nPosizione pan 123.45 gradi, tilt 10.00 gradi\n",
+       then(panQuery, tiltQuery)},
+      {"a head that does not answer",
+       {"-com", "1", "-pos"},
+       nullptr,
+       "\nLettura della posizione del brandeggio\n\nNessuna risposta dal brandeggio\n",
+       then(panQuery, tiltQuery)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PtyPair pty;
+    RunOptions options;
+    options.ports = {{1, pty.slavePath()}};
+    options.wire = &pty;
+    options.answer = c.answer;
+    const ProgramRun result = runWith(c.args, options, 0);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.wire, c.wire);
+  }
+}
+
 // A port whose device vanishes mid-movement (an unplugged USB adapter) is
 // let go at once and opened again by its name for the stop. The port is a
 // link, as /dev/serial/by-id names are: the first pseudo-terminal is hung up

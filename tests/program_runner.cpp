@@ -271,7 +271,14 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
       fds[2].fd = wire->master();
     }
     poll(fds, 3, 5);
+    const std::size_t before = run.wire.size();
     collectWire(wire, start, run);
+    if (options.answer && run.wire.size() > before) {
+      const std::vector<std::uint8_t> reply = options.answer(run.wire);
+      if (!reply.empty() && ::write(wire->master(), reply.data(), reply.size()) < 0) {
+        std::perror("answering the program");
+      }
+    }
     if (outOpen && secondsSince(start) >= options.outputReadDelay) {
       outOpen = drainPipe(outPipe[0], run.out);
     }

@@ -46,6 +46,9 @@ struct RunOptions {
   // for a few seconds at most.
   std::size_t wireBytes = 0;
   std::vector<TimedAction> actions;
+  // When given, called with the whole wire so far each time more of it
+  // came; what it returns is written back to the program (a head's reply).
+  std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>& wire)> answer;
   std::vector<int> ignoredSignals;     // ignored from the start, as nohup does
   std::vector<int> blockedSignals;     // blocked in the mask it inherits
   std::vector<int> closedDescriptors;  // closed when it starts (2 for 2>&-)

@@ -68,14 +68,14 @@ TEST(ReportsTest, SettingsDisplay) {
   };
   for (const auto& c : cases) {
     std::ostringstream out;
-    printSettings(out, c.settings, right);
+    printSettings(out, c.settings, {right});
     EXPECT_EQ(out.str(), c.expected);
   }
 }
 
 TEST(ReportsTest, DisplayLeavesStreamInHexWithZeroFill) {
   std::ostringstream out;
-  printSettings(out, MoveSettings{}, STOP_FRAME);
+  printSettings(out, MoveSettings{}, {STOP_FRAME});
   out.str("");
   out << std::setw(3) << 10;
   EXPECT_EQ(out.str(), "00a");

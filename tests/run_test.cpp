@@ -19,18 +19,24 @@ struct Outcome {
   std::string output;
   int sends = 0;
   MoveRequest request;
+  CommandRequest commands;
 };
 
 Outcome run(std::vector<std::string> args) {
   Outcome outcome;
   std::ostringstream out;
   std::ostringstream diagnostics;
-  const int status =
-      runProgram(args, out, diagnostics, [&](std::ostream& o, std::ostream&, const MoveRequest& r) {
-        o << "<send>";
-        ++outcome.sends;
-        outcome.request = r;
-      });
+  const Line line = {[&](std::ostream& o, std::ostream&, const MoveRequest& r) {
+                       o << "<send>";
+                       ++outcome.sends;
+                       outcome.request = r;
+                     },
+                     [&](std::ostream& o, std::ostream&, const CommandRequest& r) {
+                       o << "<commands>";
+                       ++outcome.sends;
+                       outcome.commands = r;
+                     }};
+  const int status = runProgram(args, out, diagnostics, line);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(diagnostics.str(), "") << "the parser's messages are for standard output only";
   outcome.output = out.str();
@@ -59,6 +65,29 @@ TEST(RunTest, DecidesWhatTheRunDoes) {
        "Porta selezionata COM0\nBaud rate 2400\nIndirizzo 0x01\nDirezione di movimento: "
        "Tempo esecuzione comando 1 sec.\nComando inviato: \n"
        " 0xff 0x01 0x00 0x00 0x00 0x00 0x01\n"},
+      // The head's other commands need the port alone, and say what they do.
+      {{"ptmove", "-com", "1", "-preset", "3"}, "\nBrandeggio verso il preset 3\n<commands>"},
+      {{"ptmove", "-setpreset", "12", "-com", "1"}, "\nMemorizzazione del preset 12\n<commands>"},
+      {{"ptmove", "-com", "1", "-clearpreset", "200"},
+       "\nCancellazione del preset 200\n<commands>"},
+      {{"ptmove", "-com", "1", "-tilt", "10"},
+       "\nBrandeggio verso la posizione impostata\n<commands>"},
+      {{"ptmove", "-pos", "-com", "1"}, "\nLettura della posizione del brandeggio\n<commands>"},
+      {{"ptmove", "-preset", "3"}, std::string("\n") + kWarning + kNoPort},
+      {{"ptmove", "-com", "1", "-preset", "3", "-dir", "r"},
+       std::string("\n") + kWarning + kNoDuration},
+      {{"ptmove", "-com", "1", "-preset", "0"},
+       "Errore nell'impostare il numero del preset.\nDeve essere compreso tra 1 e 255\n"
+       "Parametro \"0\" errato. Utilizza -h per visualizzare l'help\n\n"},
+      {{"ptmove", "-com", "1", "-ch", "0A", "-preset", "17", "-d"},
+       "Porta selezionata COM1\nBaud rate 2400\nIndirizzo 0x0a\nDirezione di movimento: "
+       "Tempo esecuzione comando 1 sec.\nComando inviato: \n"
+       " 0xff 0x0a 0x00 0x07 0x00 0x11 0x22\nBrandeggio verso il preset 17\n<commands>"},
+      {{"ptmove", "-com", "1", "-pan", "123.45", "-tilt", "359.996", "-d"},
+       "Porta selezionata COM1\nBaud rate 2400\nIndirizzo 0x01\nDirezione di movimento: "
+       "Tempo esecuzione comando 1 sec.\nComando inviato: \n"
+       " 0xff 0x01 0x00 0x4b 0x30 0x39 0xb5 0xff 0x01 0x00 0x4d 0x00 0x00 0x4e\n"
+       "Brandeggio verso la posizione impostata\n<commands>"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(run(c.args).output, c.output) << ::testing::PrintToString(c.args);

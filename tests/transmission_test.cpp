@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <sstream>
+#include <thread>
 
 #include "full_device.h"
 #include "pty_pair.h"
@@ -104,6 +105,99 @@ TEST(TransmissionTest, ReportsEveryFailureAndGoesOn) {
   for (const auto& c : cases) {
     EXPECT_EQ(send({c.port, 2400, STOP_FRAME, 0.0f}), c.output) << c.port;
   }
+}
+
+// What the far end sends after a query: pieces, each after a pause.
+using Stream = std::vector<std::vector<std::uint8_t>>;
+
+std::vector<std::uint8_t> replyFrom(std::uint8_t address, std::uint8_t command,
+                                    std::uint16_t value) {
+  const CommandFrame frame =
+      commandFrame(address, 0x00, command, static_cast<std::uint8_t>(value >> 8),
+                   static_cast<std::uint8_t>(value & 0xFF));
+  return {frame.begin(), frame.end()};
+}
+
+// Answers each of the two position queries with its stream, once the query
+// has come whole.
+void answerQueries(PtyPair& pty, const Stream (&streams)[2]) {
+  std::vector<std::uint8_t> heard;
+  for (const Stream& stream : streams) {
+    const std::size_t want = heard.size() + kFrameSize;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (heard.size() < want && std::chrono::steady_clock::now() < giveUp) {
+      const std::vector<std::uint8_t> more = pty.readAvailable();
+      heard.insert(heard.end(), more.begin(), more.end());
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    for (const std::vector<std::uint8_t>& piece : stream) {
+      ASSERT_EQ(::write(pty.master(), piece.data(), piece.size()),
+                static_cast<ssize_t>(piece.size()));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+}
+
+// The head's replies among what else a line carries, against what the
+// program prints.
+TEST(TransmissionTest, ReadsThePositionAmongWhatTheLineCarries) {
+  const auto pan = replyFrom(0x01, 0x59, 12345);  // 123.45
+  const auto tilt = replyFrom(0x01, 0x5B, 1000);  // 10.00
+  const std::vector<std::uint8_t> general = {0xFF, 0x01, 0x00, 0x01};
+  const std::vector<std::uint8_t> echo = {0xFF, 0x01, 0x00, 0x51, 0x00, 0x00, 0x52};
+  auto broken = pan;
+  broken[6] ^= 0xFF;
+  const std::string where = "\nPosizione pan 123.45 gradi, tilt 10.00 gradi\n";
+  const std::string none = "\nNessuna risposta dal brandeggio\n";
+  const struct {
+    const char* what;
+    Stream streams[2];
+    std::string out;
+    std::string says;  // in the diagnostics, when not empty
+  } cases[] = {
+      {"plain", {{pan}, {tilt}}, where, ""},
+      {"general responses and the echo first", {{general, echo, pan}, {general, tilt}}, where, ""},
+      {"in pieces",
+       {{{pan.begin(), pan.begin() + 3}, {pan.begin() + 3, pan.end()}}, {tilt}},
+       where,
+       ""},
+      {"another receiver's reply first", {{replyFrom(0x02, 0x59, 1), pan}, {tilt}}, where, ""},
+      {"a broken reply, then a good one", {{broken, pan}, {tilt}}, where, ""},
+      {"only a broken reply", {{broken}, {tilt}}, none, "no reply to the pan position query"},
+      {"silence", {{}, {}}, none, "nothing came"},
+      {"tilt silent", {{pan}, {}}, none, "no reply to the tilt position query"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PtyPair pty;
+    const auto bound = testsupport::bindPort(4, pty.slavePath());
+    std::thread head(answerQueries, std::ref(pty), std::cref(c.streams));
+    std::ostringstream out;
+    std::ostringstream diagnostics;
+    sendCommands(out, diagnostics,
+                 {4,
+                  9600,
+                  {positionQueryFrame(0x01, Axis::kPan), positionQueryFrame(0x01, Axis::kTilt)},
+                  true});
+    head.join();
+    EXPECT_EQ(out.str(), c.out);
+    if (c.says.empty()) {
+      EXPECT_EQ(diagnostics.str(), "");
+    } else {
+      EXPECT_NE(diagnostics.str().find(c.says), std::string::npos) << diagnostics.str();
+    }
+  }
+}
+
+TEST(TransmissionTest, SendsCommandsWithoutAStop) {
+  PtyPair pty;
+  const auto bound = testsupport::bindPort(4, pty.slavePath());
+  const CommandFrame preset = presetFrame(0x0A, PresetCommand::kGoTo, 3);
+  std::ostringstream out;
+  std::ostringstream diagnostics;
+  sendCommands(out, diagnostics, {4, 2400, {preset}, false});
+  EXPECT_EQ(out.str(), "\n");
+  EXPECT_EQ(pty.readAvailable(), bytesOf({preset}));
 }
 
 }  // namespace

@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) {
       args.emplace_back(argv[i] != nullptr ? argv[i] : "");
     }
-    return ptmove::runProgram(args, console.out(), console.err(), ptmove::sendMove);
+    return ptmove::runProgram(args, console.out(), console.err(),
+                              {ptmove::sendMove, ptmove::sendCommands});
   } catch (const std::bad_alloc&) {
     // Without memory to say more; a movement under way was stopped by the
     // guard before this.

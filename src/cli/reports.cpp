@@ -65,7 +65,8 @@ void printHelp(std::ostream& out, const std::string& programWord) {
   out << std::endl;
 }
 
-void printSettings(std::ostream& out, const MoveSettings& settings, const CommandFrame& frame) {
+void printSettings(std::ostream& out, const MoveSettings& settings,
+                   const std::vector<CommandFrame>& frames) {
   out << "Porta selezionata COM" << settings.portNumber << std::endl;
   out << "Baud rate " << settings.baudRate << std::endl;
   // Hexadecimal with fill '0' stays in force on the stream from here on.
@@ -81,8 +82,10 @@ void printSettings(std::ostream& out, const MoveSettings& settings, const Comman
   out << "Tempo esecuzione comando " << formatDefaultFloat(settings.durationSeconds) << " sec."
       << std::endl;
   out << "Comando inviato: " << std::endl;
-  for (std::uint8_t byte : frame) {
-    out << " 0x" << std::setw(2) << static_cast<unsigned>(byte);
+  for (const CommandFrame& frame : frames) {
+    for (std::uint8_t byte : frame) {
+      out << " 0x" << std::setw(2) << static_cast<unsigned>(byte);
+    }
   }
 }
 

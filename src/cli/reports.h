@@ -5,6 +5,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "command_frame.h"
 #include "move_settings.h"
@@ -15,10 +16,12 @@ void printBanner(std::ostream& out, const std::string& programWord);
 
 void printHelp(std::ostream& out, const std::string& programWord);
 
-/// Shows the settings as parsed and the bytes of `frame`. Leaves the stream
-/// in hexadecimal with fill '0' and ends without a line end: the caller
-/// closes the line of frame bytes.
-void printSettings(std::ostream& out, const MoveSettings& settings, const CommandFrame& frame);
+/// Shows the settings as parsed and the bytes of `frames`, the frames the
+/// run sends (the movement frame, or a command's), all on one line. Leaves
+/// the stream in hexadecimal with fill '0' and ends without a line end: the
+/// caller closes the line of frame bytes.
+void printSettings(std::ostream& out, const MoveSettings& settings,
+                   const std::vector<CommandFrame>& frames);
 
 /// A floating-point number as the stream's default notation shows it (six
 /// significant digits, %g style), spelled the same by every C runtime.

@@ -1,11 +1,14 @@
 #include "transmission.h"
 
+#include <cstdio>
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <string>
 
+#include "frame_decoder.h"
 #include "interrupts.h"
 #include "port.h"
 #include "serial_port.h"
@@ -127,6 +130,58 @@ bool stopTheHead(Port& port, const StopFrames& stops, Clock::time_point moved,
   return stopped;
 }
 
+// Reads the head's replies to the position queries, skipping whatever else
+// the line carries: general responses, the echo of a query on a 2-wire
+// line, other receivers' replies, broken frames. A reply may come in
+// pieces, and with the next one.
+class ReplyReader {
+ public:
+  ReplyReader(Port& port, const Interrupts& interrupts) : port_(port), interrupts_(interrupts) {}
+
+  /// The angle in hundredths of a degree that receiver `address` gives for
+  /// `axis` within kReplyWithin, or nothing. `arrived` collects the bytes
+  /// read meanwhile, for the diagnostic.
+  std::optional<std::uint16_t> read(std::uint8_t address, Axis axis,
+                                    std::vector<std::uint8_t>& arrived) {
+    const Deadline deadline = Deadline::after(kReplyWithin);
+    for (;;) {
+      while (!frames_.empty()) {
+        const CommandFrame frame = frames_.front();
+        frames_.erase(frames_.begin());
+        if (frame[1] == address && frame[2] == 0x00 && frame[3] == positionReplyCommand(axis)) {
+          return static_cast<std::uint16_t>(frame[4] << 8 | frame[5]);
+        }
+      }
+      std::uint8_t buffer[64];
+      const std::size_t n = port_.read(buffer, sizeof buffer, deadline, interrupts_.cancellation());
+      if (n == 0) {
+        return std::nullopt;
+      }
+      arrived.insert(arrived.end(), buffer, buffer + n);
+      for (const DecodedItem& item : decoder_.feed(buffer, n, 0.0)) {
+        if (item.isFrame) {
+          frames_.push_back(item.frame());
+        }
+      }
+    }
+  }
+
+ private:
+  Port& port_;
+  const Interrupts& interrupts_;
+  FrameDecoder decoder_;
+  std::vector<CommandFrame> frames_;  // decoded, not yet looked at
+};
+
+// "123.45": hundredths of a degree with two decimals and a point, whatever
+// the locale or the console stream's base.
+std::string degrees(std::uint16_t hundredths) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%u.%02u", static_cast<unsigned>(hundredths / 100),
+                static_cast<unsigned>(hundredths % 100));
+  return text;
+}
+
 }  // namespace
 
 std::uint64_t waitMilliseconds(float durationSeconds) {
@@ -196,6 +251,60 @@ void sendMove(std::ostream& out, std::ostream& diagnostics, const MoveRequest& r
              "interrupted by " + interrupts.name() + " during the movement; " + fate(stopped));
   }
   interrupts.endProcessIfInterrupted();
+}
+
+void sendCommands(std::ostream& out, std::ostream& diagnostics, const CommandRequest& request) {
+  const Console console{out, diagnostics};
+  out << std::endl;  // the empty line after the action's own
+  const std::unique_ptr<Port> port = openPort(console, request.portNumber, request.baudRate);
+  if (!port) {
+    return;
+  }
+  // An interrupt ends a write held up by the line, or the wait for a
+  // reply, at once; the run then ends as that interrupt would have.
+  Interrupts interrupts;
+  ReplyReader replies(*port, interrupts);
+  std::optional<std::uint16_t> angles[2];
+  std::size_t bytes = 0;
+  for (std::size_t i = 0; i < request.frames.size() && !interrupts.interrupted(); ++i) {
+    const CommandFrame& frame = request.frames[i];
+    writeFrame(*port, frame, interrupts, console);
+    bytes += frame.size();
+    if (!request.readsPosition || i >= 2) {
+      continue;
+    }
+    const Axis axis = i == 0 ? Axis::kPan : Axis::kTilt;
+    std::vector<std::uint8_t> arrived;
+    angles[i] = replies.read(frame[1], axis, arrived);
+    if (!angles[i] && !interrupts.interrupted()) {
+      diagnose(
+          diagnostics,
+          std::string("no reply to the ") + (axis == Axis::kPan ? "pan" : "tilt") +
+              " position query " + hexBytes(frame) + " within " + seconds(kReplyWithin) + " on " +
+              port->name() + ": " +
+              (arrived.empty() ? "nothing came"
+                               : "what came instead: " + hexBytes(arrived.data(), arrived.size())));
+    }
+  }
+  if (!port->drain(Deadline::after(port->limitFor(bytes)))) {
+    out << "WriteFile failed" << std::endl;
+    diagnose(diagnostics, port->error() + ": the rest was discarded");
+  }
+  port->close();
+  interrupts.release();
+  if (interrupts.interrupted()) {
+    diagnose(diagnostics, "interrupted by " + interrupts.name());
+    interrupts.endProcessIfInterrupted();
+  }
+  if (!request.readsPosition) {
+    return;
+  }
+  if (angles[0] && angles[1]) {
+    out << "Posizione pan " << degrees(*angles[0]) << " gradi, tilt " << degrees(*angles[1])
+        << " gradi" << std::endl;
+  } else {
+    out << "Nessuna risposta dal brandeggio" << std::endl;
+  }
 }
 
 }  // namespace ptmove

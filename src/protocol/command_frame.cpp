@@ -2,8 +2,6 @@
 
 #include "ascii.h"
 
-#include <cmath>
-
 namespace ptmove {
 
 namespace {
@@ -91,8 +89,12 @@ CommandFrame presetFrame(std::uint8_t address, PresetCommand command, std::uint8
 
 std::uint16_t hundredths(float degrees) {
   constexpr long kTurn = 36000;
-  const long rounded = std::lround(static_cast<double>(degrees) * 100.0);
-  return static_cast<std::uint16_t>(((rounded % kTurn) + kTurn) % kTurn);
+  if (!(degrees >= 0.0f && degrees < 360.0f)) {
+    return 0;  // outside a turn, or NaN: the parser lets none through
+  }
+  // Rounded half up by truncating: the program links no maths library.
+  const auto rounded = static_cast<long>(static_cast<double>(degrees) * 100.0 + 0.5);
+  return static_cast<std::uint16_t>(rounded % kTurn);
 }
 
 CommandFrame positionFrame(std::uint8_t address, Axis axis, float degrees) {

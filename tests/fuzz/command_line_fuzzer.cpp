@@ -39,10 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::string> args = argumentsFrom(data, size);
 
   std::ostringstream out;
-  ptmove::runProgram(args, out, out,
-                     [](std::ostream& o, std::ostream&, const ptmove::MoveRequest& request) {
-                       o << ptmove::waitMilliseconds(request.durationSeconds);
-                     });
+  const ptmove::Line line = {
+      [](std::ostream& o, std::ostream&, const ptmove::MoveRequest& request) {
+        o << ptmove::waitMilliseconds(request.durationSeconds);
+      },
+      [](std::ostream& o, std::ostream&, const ptmove::CommandRequest& request) {
+        o << request.frames.size();
+      }};
+  ptmove::runProgram(args, out, out, line);
 
   // Every report, whatever the run above decided to print.
   ptmove::MoveSettings settings;
@@ -57,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       __builtin_trap();
     }
   }
-  ptmove::printSettings(reports, settings, frame);
+  ptmove::printSettings(reports, settings, {frame});
   ptmove::printBanner(reports, settings.programWord);
   ptmove::printHelp(reports, settings.programWord);
   return 0;
