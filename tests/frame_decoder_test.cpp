@@ -86,7 +86,11 @@ TEST(FrameDecoderTest, ReadsCommandBitsAsAStandardReceiver) {
        true},
       {frame(0x00, 0x00, 0x00, 0x00), "stop", false},
       {frame(0x60, 0x00, 0x00, 0x00), "command 60 00, no action", false},
-      {frame(0x00, 0x07, 0x00, 0x05), "extended command 00 07, data 00 05", false},
+      {frame(0x00, 0x07, 0x00, 0x05), "go to preset 5", false},
+      {frame(0x00, 0x4B, 0x30, 0x39), "go to pan 123.45 degrees", false},
+      {frame(0x00, 0x53, 0x00, 0x00), "where is tilt?", false},
+      {frame(0x00, 0x5B, 0x03, 0xE8), "tilt is at 10.00 degrees", false},
+      {frame(0x00, 0x09, 0x00, 0x02), "extended command 00 09, data 00 02", false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(describeCommand(c.frame), c.text);

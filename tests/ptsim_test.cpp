@@ -1,4 +1,4 @@
-// ptsim, the virtual receiver, run as users run it: around ptmove or any
+// ptsim, the virtual head, run as users run it: around ptmove or any
 // other command.
 
 #include <gtest/gtest.h>
@@ -11,11 +11,17 @@
 namespace ptmove::testsupport {
 namespace {
 
-// ptsim's output with the pseudo-terminal's name and the timings masked.
+// ptsim's output with the pseudo-terminal's name, the timings and where
+// the heads ended up masked.
 std::string masked(const std::string& out) {
   std::string text = std::regex_replace(out, std::regex("/dev/pts/[0-9]+"), "PTY");
+  text = std::regex_replace(text, std::regex("ended at pan [0-9.]+, tilt [0-9.]+"),
+                            "ended at pan A, tilt A");
   return std::regex_replace(text, std::regex("[0-9]+\\.[0-9]{3} s"), "T s");
 }
+
+const std::string kEndedAtRest =
+    "ended at pan A, tilt A degrees, zoom 0 %, focus 50 %, iris 50 %\n";
 
 // The words that run one of the built programs: an emulator's, when the
 // programs are built for another machine.
@@ -59,7 +65,9 @@ TEST(PtsimTest, DecodesWhatACommandSends) {
        "  T s  FF 01 00 02 3F 00 42  receiver 1: pan right, speed 63\n"
        "  T s  FF 01 00 00 00 00 01  receiver 1: stop\n"
        "summary:\n"
-       "  receiver 1: pan right, speed 63 for T s\n"},
+       "  receiver 1: pan right, speed 63 for T s\n"
+       "  receiver 1: " +
+           kEndedAtRest},
       {{"-com", "4", "--", PTMOVE_PATH, "-com", "COM4", "-br", "9600", "-ch", "05", "-dir", "u",
         "-vel", "50", "-t", "0"},
        0,
@@ -71,7 +79,8 @@ TEST(PtsimTest, DecodesWhatACommandSends) {
        "  T s  FF 01 00 00 00 00 01  receiver 1: stop\n"
        "summary:\n"
        "  receiver 1: stop (it was not moving)\n"
-       "  receiver 5: tilt up, speed 31 for T s\n"},
+       "  receiver 1: " +
+           kEndedAtRest + "  receiver 5: tilt up, speed 31 for T s\n  receiver 5: " + kEndedAtRest},
       {{"--", "sh", "-c", "printf '\\015\\012\\377\\001\\000\\000\\000\\000\\001' >$PTMOVE_COM1"},
        0,
        "ptsim: COM1 is PTY (PTMOVE_COM1)\n"
@@ -80,7 +89,22 @@ TEST(PtsimTest, DecodesWhatACommandSends) {
        "  T s  0D 0D 0A  not a frame: skipped\n"
        "  T s  FF 01 00 00 00 00 01  receiver 1: stop\n"
        "summary:\n"
-       "  receiver 1: stop (it was not moving)\n"},
+       "  receiver 1: stop (it was not moving)\n"
+       "  receiver 1: " +
+           kEndedAtRest},
+      {{"-ack", "-echo", "-late", "0.2", "--", PTMOVE_PATH, "-com", "1", "-pos"},
+       0,
+       "ptsim: COM1 is PTY (PTMOVE_COM1)\n"
+       "\nLettura della posizione del brandeggio\n\n"
+       "  line: 2400 bit/s, 8 data bits, no parity, 1 stop bit\n"
+       "  T s  FF 01 00 51 00 00 52  receiver 1: where is pan?\n"
+       "  T s  FF 01 00 59 00 00 5A  receiver 1 answers: pan is at 0.00 degrees\n"
+       "  T s  FF 01 00 53 00 00 54  receiver 1: where is tilt?\n"
+       "  T s  FF 01 00 5B 00 00 5C  receiver 1 answers: tilt is at 0.00 degrees\n"
+       "Posizione pan 0.00 gradi, tilt 0.00 gradi\n"
+       "summary:\n"
+       "  receiver 1: " +
+           kEndedAtRest},
       {{"--", "sh", "-c", "exit 3"},
        3,
        "ptsim: COM1 is PTY (PTMOVE_COM1)\nsummary:\n  nothing was sent\n"},
@@ -95,7 +119,8 @@ TEST(PtsimTest, DecodesWhatACommandSends) {
 }
 
 TEST(PtsimTest, UsageOnRequestOrWithoutACommand) {
-  const std::string usage = "usage: ptsim [-com N] -- COMMAND [ARGS...]\n";
+  const std::string usage =
+      "usage: ptsim [-com N] [-late SECONDS | -silent] [-ack] [-echo] -- COMMAND [ARGS...]\n";
   const ProgramRun help = ptsim().run({"-h"});
   EXPECT_EQ(help.exitStatus, 0);
   EXPECT_EQ(help.out.rfind(usage, 0), 0u) << help.out;

@@ -1,6 +1,7 @@
 #include "frame_decoder.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace ptmove {
 
@@ -10,6 +11,46 @@ constexpr std::uint8_t kSync = 0xFF;
 
 // Command 1 bits that move the lens: iris close, iris open, focus near.
 constexpr std::uint8_t kCommand1Motion = 0x07;
+
+// An angle carried in hundredths of a degree, high byte first: "123.45".
+std::string degreesIn(const CommandFrame& frame) {
+  const unsigned angle = static_cast<unsigned>(frame[4]) << 8 | frame[5];
+  char text[16];
+  std::snprintf(text, sizeof text, "%u.%02u", angle / 100, angle % 100);
+  return text;
+}
+
+// The extended commands of presets and absolute positions by name; others
+// by their bytes.
+std::string describeExtended(const CommandFrame& frame) {
+  const std::string preset = std::to_string(frame[5]);
+  if (frame[2] == 0x00) {
+    switch (frame[3]) {
+      case 0x03:
+        return "store preset " + preset;
+      case 0x05:
+        return "clear preset " + preset;
+      case 0x07:
+        return "go to preset " + preset;
+      case 0x4B:
+        return "go to pan " + degreesIn(frame) + " degrees";
+      case 0x4D:
+        return "go to tilt " + degreesIn(frame) + " degrees";
+      case 0x51:
+        return "where is pan?";
+      case 0x53:
+        return "where is tilt?";
+      case 0x59:
+        return "pan is at " + degreesIn(frame) + " degrees";
+      case 0x5B:
+        return "tilt is at " + degreesIn(frame) + " degrees";
+      default:
+        break;
+    }
+  }
+  return "extended command " + hexByte(frame[2]) + " " + hexByte(frame[3]) + ", data " +
+         hexByte(frame[4]) + " " + hexByte(frame[5]);
+}
 
 }  // namespace
 
@@ -85,8 +126,7 @@ std::string describeCommand(const CommandFrame& frame) {
     return "stop";
   }
   if (isExtendedCommand(frame)) {
-    return "extended command " + hexByte(frame[2]) + " " + hexByte(frame[3]) + ", data " +
-           hexByte(frame[4]) + " " + hexByte(frame[5]);
+    return describeExtended(frame);
   }
   const std::uint8_t command1 = frame[2];
   const std::uint8_t command2 = frame[3];

@@ -1,8 +1,10 @@
-// ptsim: a virtual Pelco D pan-tilt receiver. It runs a command with
+// ptsim: a virtual Pelco D pan-tilt head. It runs a command with
 // PTMOVE_COM<N> pointing at a pseudo-terminal, decodes everything the
-// command writes there, and tells what the receivers did.
+// command writes there, moves its receivers as they are told, answers
+// their position queries, and tells what the receivers did and where they
+// ended up.
 //
-//   ptsim [-com N] -- COMMAND [ARGS...]
+//   ptsim [-com N] [-late SECONDS | -silent] [-ack] [-echo] -- COMMAND [ARGS...]
 
 #include <errno.h>
 #include <fcntl.h>
@@ -37,28 +39,53 @@ extern "C" void passOn(int signal) {
   }
 }
 
-constexpr char kUsage[] = "usage: ptsim [-com N] -- COMMAND [ARGS...]\n";
+constexpr char kUsage[] =
+    "usage: ptsim [-com N] [-late SECONDS | -silent] [-ack] [-echo] -- COMMAND [ARGS...]\n";
 constexpr char kHelp[] =
     "Runs COMMAND with PTMOVE_COM<N> (N is 1 unless given) pointing at a\n"
     "pseudo-terminal, and decodes every Pelco D frame the command writes\n"
     "there: what each receiver was told, when, and which were left moving.\n"
-    "The exit status is the command's.\n";
+    "Each receiver is a virtual head that turns, travels to positions and\n"
+    "presets, and answers the position queries; the summary says where each\n"
+    "ended up. The exit status is the command's.\n"
+    "  -late SECONDS  answer the position queries that late\n"
+    "  -silent        never answer them\n"
+    "  -ack           send the general response (FF a 00 a) after every frame\n"
+    "  -echo          send back every byte, as a 2-wire RS-485 adapter does\n";
 
 struct Options {
   int com = 1;
+  double late = 0.0;
+  bool silent = false;
+  bool ack = false;
+  bool echo = false;
   std::vector<char*> command;
 };
+
+// A number from the whole of `text`, within [low, high].
+bool parseNumber(const char* text, double low, double high, double& value) {
+  char* end = nullptr;
+  value = std::strtod(text, &end);
+  return end != text && *end == '\0' && value >= low && value <= high;
+}
 
 bool parseOptions(int argc, char** argv, Options& options) {
   int i = 1;
   for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-    if (std::strcmp(argv[i], "-com") == 0 && i + 1 < argc) {
-      char* end = nullptr;
-      const long com = std::strtol(argv[++i], &end, 10);
-      if (*end != '\0' || com < 1 || com > 99999) {
-        return false;
-      }
-      options.com = static_cast<int>(com);
+    const bool valueFollows = i + 1 < argc;
+    double value = 0.0;
+    if (std::strcmp(argv[i], "-com") == 0 && valueFollows &&
+        parseNumber(argv[++i], 1, 99999, value) && value == static_cast<int>(value)) {
+      options.com = static_cast<int>(value);
+    } else if (std::strcmp(argv[i], "-late") == 0 && valueFollows &&
+               parseNumber(argv[++i], 0, 3600, value)) {
+      options.late = value;
+    } else if (std::strcmp(argv[i], "-silent") == 0) {
+      options.silent = true;
+    } else if (std::strcmp(argv[i], "-ack") == 0) {
+      options.ack = true;
+    } else if (std::strcmp(argv[i], "-echo") == 0) {
+      options.echo = true;
     } else {
       return false;
     }
@@ -92,64 +119,129 @@ std::string lineSettings(int fd) {
   return text;
 }
 
+// What the head writes back on the line, and when.
+struct Answer {
+  Clock::time_point due;
+  ptmove::CommandFrame frame;
+};
+
 class Session {
  public:
-  explicit Session(int master) : master_(master) {}
+  Session(int master, const Options& options, Clock::time_point start)
+      : master_(master), options_(options), start_(start) {}
 
-  // Decodes what has arrived; returns false when nothing had.
-  bool read(Clock::time_point start) {
+  // Decodes what has arrived and answers it; returns false when nothing had.
+  bool read() {
     std::uint8_t buffer[4096];
     const ssize_t n = ::read(master_, buffer, sizeof buffer);
     if (n <= 0) {
       return false;
     }
-    const double now = std::chrono::duration<double>(Clock::now() - start).count();
+    if (options_.echo) {
+      send(buffer, static_cast<std::size_t>(n));
+    }
     if (!sawBytes_) {
       sawBytes_ = true;
       std::printf("  line: %s\n", lineSettings(master_).c_str());
     }
-    show(decoder_.feed(buffer, static_cast<std::size_t>(n), now));
+    show(decoder_.feed(buffer, static_cast<std::size_t>(n), now()));
     return true;
   }
 
-  void finish(Clock::time_point start) {
-    show(decoder_.finish(std::chrono::duration<double>(Clock::now() - start).count()));
+  // Sends the late answers that are due; returns how long until the next.
+  int sendDueAnswers() {
+    const Clock::time_point time = Clock::now();
+    while (!late_.empty() && late_.front().due <= time) {
+      answer(late_.front().frame);
+      late_.erase(late_.begin());
+    }
+    if (late_.empty()) {
+      return -1;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(late_.front().due - time);
+    return static_cast<int>(wait.count());
+  }
+
+  void finish() {
+    show(decoder_.finish(now()));
     std::printf("summary:\n");
     if (!sawBytes_) {
       std::printf("  nothing was sent\n");
     }
-    for (const std::string& line : receivers_.summary()) {
+    for (const std::string& line : receivers_.summary(sinceFirstFrame(now()))) {
       std::printf("  %s\n", line.c_str());
     }
     std::fflush(stdout);
   }
 
  private:
+  double now() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
+
+  double sinceFirstFrame(double seconds) const {
+    return firstFrame_ < 0 ? 0.0 : seconds - firstFrame_;
+  }
+
   void show(const std::vector<ptmove::DecodedItem>& items) {
     for (const ptmove::DecodedItem& item : items) {
       if (firstFrame_ < 0 && item.isFrame) {
         firstFrame_ = item.seconds;
       }
-      const double at = firstFrame_ < 0 ? 0.0 : item.seconds - firstFrame_;
-      if (item.isFrame) {
-        const ptmove::CommandFrame frame = item.frame();
-        receivers_.receive(frame, at);
-        std::printf("%s  %s  receiver %u: %s\n", ptmove::formatSeconds(at).c_str(),
-                    ptmove::hexBytes(item.bytes.data(), item.bytes.size()).c_str(),
-                    static_cast<unsigned>(frame[1]), ptmove::describeCommand(frame).c_str());
-      } else {
+      const double at = sinceFirstFrame(item.seconds);
+      const std::string bytes = ptmove::hexBytes(item.bytes.data(), item.bytes.size());
+      if (!item.isFrame) {
         std::printf("%s  %s  not a frame: skipped\n", ptmove::formatSeconds(at).c_str(),
-                    ptmove::hexBytes(item.bytes.data(), item.bytes.size()).c_str());
+                    bytes.c_str());
+        continue;
+      }
+      const ptmove::CommandFrame frame = item.frame();
+      std::printf("%s  %s  receiver %u: %s\n", ptmove::formatSeconds(at).c_str(), bytes.c_str(),
+                  static_cast<unsigned>(frame[1]), ptmove::describeCommand(frame).c_str());
+      if (options_.ack) {
+        // The general response: sync, address, no alarm, checksum.
+        const std::uint8_t general[] = {0xFF, frame[1], 0x00, frame[1]};
+        send(general, sizeof general);
+      }
+      if (const auto reply = receivers_.receive(frame, at)) {
+        if (options_.silent) {
+          std::printf("%s  receiver %u does not answer\n", ptmove::formatSeconds(at).c_str(),
+                      static_cast<unsigned>(frame[1]));
+        } else if (options_.late > 0) {
+          late_.push_back({Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double>(options_.late)),
+                           *reply});
+        } else {
+          answer(*reply);
+        }
       }
     }
     std::fflush(stdout);
   }
 
+  // Told before it is sent, so that the line comes before whatever the
+  // command prints on reading the answer.
+  void answer(const ptmove::CommandFrame& reply) {
+    std::printf("%s  %s  receiver %u answers: %s\n",
+                ptmove::formatSeconds(sinceFirstFrame(now())).c_str(),
+                ptmove::hexBytes(reply).c_str(), static_cast<unsigned>(reply[1]),
+                ptmove::describeCommand(reply).c_str());
+    std::fflush(stdout);
+    send(reply.data(), reply.size());
+  }
+
+  void send(const std::uint8_t* bytes, std::size_t size) {
+    if (::write(master_, bytes, size) != static_cast<ssize_t>(size)) {
+      std::fprintf(stderr, "ptsim: cannot answer on the line: %s\n", std::strerror(errno));
+    }
+  }
+
   int master_;
+  const Options& options_;
+  Clock::time_point start_;
   bool sawBytes_ = false;
   double firstFrame_ = -1.0;
   ptmove::FrameDecoder decoder_;
   ptmove::Receivers receivers_;
+  std::vector<Answer> late_;  // in the order they fall due
 };
 
 int exitStatusOf(int status) {
@@ -175,6 +267,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ptsim: %s\n", pty.error().c_str());
     return 1;
   }
+  // A serial line does not echo what arrives on it; a pseudo-terminal does
+  // until a command sets it up, and would hand the head's answers back.
+  termios settings = pty.slaveSettings();
+  settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+  tcsetattr(pty.slave(), TCSANOW, &settings);
   const std::string variable = "PTMOVE_COM" + std::to_string(options.com);
   setenv(variable.c_str(), pty.slavePath().c_str(), 1);
   std::printf("ptsim: COM%d is %s (%s)\n", options.com, pty.slavePath().c_str(), variable.c_str());
@@ -196,20 +293,21 @@ int main(int argc, char** argv) {
     ::signal(signal, passOn);
   }
 
-  Session session(pty.master());
+  Session session(pty.master(), options, start);
   int status = 0;
   for (;;) {
+    const int untilAnswer = session.sendDueAnswers();
     pollfd watch = {pty.master(), POLLIN, 0};
-    poll(&watch, 1, 20);
-    session.read(start);
+    poll(&watch, 1, untilAnswer >= 0 && untilAnswer < 20 ? untilAnswer : 20);
+    session.read();
     const pid_t done = waitpid(child, &status, WNOHANG);
     if (done == child || (done < 0 && errno != EINTR)) {
       break;
     }
   }
-  while (session.read(start)) {
+  while (session.read()) {
     // whatever the command wrote just before it ended
   }
-  session.finish(start);
+  session.finish();
   return exitStatusOf(status);
 }

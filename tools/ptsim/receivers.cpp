@@ -1,5 +1,7 @@
 #include "receivers.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "frame_decoder.h"
@@ -14,6 +16,37 @@ std::string shortSeconds(double seconds) {
   return text;
 }
 
+double withinATurn(double degrees) {
+  const double angle = std::fmod(degrees, 360.0);
+  return angle < 0.0 ? angle + 360.0 : angle;
+}
+
+// The angle as the head reports it: hundredths of a degree, within a turn.
+unsigned hundredthsOf(double degrees) {
+  return static_cast<unsigned>(std::lround(withinATurn(degrees) * 100.0)) % 36000;
+}
+
+std::string degreesText(double degrees) {
+  const unsigned angle = hundredthsOf(degrees);
+  char text[16];
+  std::snprintf(text, sizeof text, "%u.%02u", angle / 100, angle % 100);
+  return text;
+}
+
+double degreesOf(std::uint8_t high, std::uint8_t low) {
+  return static_cast<double>((static_cast<unsigned>(high) << 8 | low) % 36000) / 100.0;
+}
+
+// Degrees a second for a frame's speed byte.
+double turningRate(std::uint8_t speed) {
+  return speed >= 0x40 ? kTurboDegreesPerSecond : speed * kDegreesPerSpeedStep;
+}
+
+// +1, -1 or 0: which of two opposite bits is set.
+int sense(bool plus, bool minus) {
+  return (plus ? 1 : 0) - (minus ? 1 : 0);
+}
+
 }  // namespace
 
 std::string formatSeconds(double seconds) {
@@ -22,12 +55,118 @@ std::string formatSeconds(double seconds) {
   return text;
 }
 
-void Receivers::receive(const CommandFrame& frame, double seconds) {
-  if (isExtendedCommand(frame)) {
-    return;  // presets and auxiliaries leave the movement as it was
+void Receivers::Axis::advance(double seconds) {
+  if (target) {
+    // The shorter way round, from -180 to under 180 degrees.
+    const double way = withinATurn(*target - degrees + 180.0) - 180.0;
+    const double step = kTravelDegreesPerSecond * seconds;
+    if (std::fabs(way) <= step) {
+      degrees = *target;
+      target.reset();
+    } else {
+      degrees = withinATurn(degrees + (way > 0 ? step : -step));
+    }
+    return;
   }
-  // A standard command replaces whatever the receiver was doing.
+  degrees = withinATurn(degrees + rate * seconds);
+}
+
+void Receivers::Lens::advance(double seconds) {
+  percent = std::clamp(percent + rate * seconds, 0.0, 100.0);
+}
+
+void Receivers::Receiver::advanceTo(double seconds) {
+  const double elapsed = seconds - at;
+  if (elapsed > 0.0) {
+    for (Axis* axis : {&pan, &tilt}) {
+      axis->advance(elapsed);
+    }
+    for (Lens* lens : {&zoom, &focus, &iris}) {
+      lens->advance(elapsed);
+    }
+  }
+  at = std::max(at, seconds);
+}
+
+void Receivers::Receiver::follow(const CommandFrame& frame) {
+  const std::uint8_t command1 = frame[2];
+  const std::uint8_t command2 = frame[3];
+  // A standard command takes over from whatever the head was doing: a
+  // journey to a position ends where the head is.
+  pan = {pan.degrees, sense(command2 & 0x02, command2 & 0x04) * turningRate(frame[4]), {}};
+  tilt = {tilt.degrees, sense(command2 & 0x08, command2 & 0x10) * turningRate(frame[5]), {}};
+  zoom.rate = sense(command2 & 0x20, command2 & 0x40) * kLensPercentPerSecond;
+  focus.rate = sense(command2 & 0x80, command1 & 0x01) * kLensPercentPerSecond;
+  iris.rate = sense(command1 & 0x02, command1 & 0x04) * kLensPercentPerSecond;
+}
+
+std::optional<CommandFrame> Receivers::Receiver::carryOut(const CommandFrame& frame) {
+  if (frame[2] != 0x00) {
+    return std::nullopt;  // the auxiliaries and the like: nothing a head shows
+  }
+  const std::uint8_t address = frame[1];
+  // A journey to a position ends any movement; the other axis may be on
+  // its way too.
+  const auto travelTo = [this](Axis& axis, double degrees) {
+    for (double* rate : {&pan.rate, &tilt.rate, &zoom.rate, &focus.rate, &iris.rate}) {
+      *rate = 0.0;
+    }
+    axis.target = degrees;
+  };
+  const auto reply = [address](std::uint8_t command, double degrees) {
+    const unsigned angle = hundredthsOf(degrees);
+    return commandFrame(address, 0x00, command, static_cast<std::uint8_t>(angle >> 8),
+                        static_cast<std::uint8_t>(angle & 0xFF));
+  };
+  const int preset = frame[5];
+  switch (frame[3]) {
+    case 0x03:
+      presets[preset] = {pan.degrees, tilt.degrees};
+      break;
+    case 0x05:
+      presets.erase(preset);
+      break;
+    case 0x07:
+      if (const auto stored = presets.find(preset); stored != presets.end()) {
+        travelTo(pan, stored->second.first);
+        tilt.target = stored->second.second;
+      }
+      break;
+    case 0x4B:
+      travelTo(pan, degreesOf(frame[4], frame[5]));
+      break;
+    case 0x4D:
+      travelTo(tilt, degreesOf(frame[4], frame[5]));
+      break;
+    case 0x51:
+      return reply(positionReplyCommand(ptmove::Axis::kPan), pan.degrees);
+    case 0x53:
+      return reply(positionReplyCommand(ptmove::Axis::kTilt), tilt.degrees);
+    default:
+      break;
+  }
+  return std::nullopt;
+}
+
+std::optional<CommandFrame> Receivers::receive(const CommandFrame& frame, double seconds) {
   Receiver& receiver = receivers_[frame[1]];
+  receiver.advanceTo(seconds);
+  if (!isExtendedCommand(frame)) {
+    receiver.follow(frame);
+  } else if (auto reply = receiver.carryOut(frame)) {
+    return reply;
+  }
+  record(receiver, frame, seconds);
+  return std::nullopt;
+}
+
+// Keeps the record of movements: a standard command replaces whatever the
+// receiver was doing, and a journey to a position ends a movement too.
+void Receivers::record(Receiver& receiver, const CommandFrame& frame, double seconds) {
+  const bool travelling = receiver.pan.target || receiver.tilt.target;
+  if (isExtendedCommand(frame) && !(receiver.moving && travelling)) {
+    return;
+  }
   if (receiver.moving) {
     receiver.done.push_back(receiver.movement + " for " + shortSeconds(seconds - receiver.since));
   }
@@ -40,9 +179,10 @@ void Receivers::receive(const CommandFrame& frame, double seconds) {
   }
 }
 
-std::vector<std::string> Receivers::summary() const {
+std::vector<std::string> Receivers::summary(double seconds) {
   std::vector<std::string> lines;
-  for (const auto& [address, receiver] : receivers_) {
+  for (auto& [address, receiver] : receivers_) {
+    receiver.advanceTo(seconds);
     const std::string name = "receiver " + std::to_string(address);
     for (const std::string& movement : receiver.done) {
       lines.push_back(name + ": " + movement);
@@ -50,6 +190,18 @@ std::vector<std::string> Receivers::summary() const {
     if (receiver.moving) {
       lines.push_back("WARNING: " + name + " was left moving: " + receiver.movement + " since " +
                       shortSeconds(receiver.since));
+    }
+    char lens[64];
+    std::snprintf(lens, sizeof lens, ", zoom %.0f %%, focus %.0f %%, iris %.0f %%",
+                  receiver.zoom.percent, receiver.focus.percent, receiver.iris.percent);
+    const bool travelling = receiver.pan.target || receiver.tilt.target;
+    lines.push_back(name + ": ended at pan " + degreesText(receiver.pan.degrees) + ", tilt " +
+                    degreesText(receiver.tilt.degrees) + " degrees" + lens +
+                    (travelling ? " (still on its way to a position)" : ""));
+    for (const auto& [preset, angles] : receiver.presets) {
+      lines.push_back(name + ": preset " + std::to_string(preset) + " at pan " +
+                      degreesText(angles.first) + ", tilt " + degreesText(angles.second) +
+                      " degrees");
     }
   }
   return lines;

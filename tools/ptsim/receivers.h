@@ -1,10 +1,12 @@
-// What each virtual pan-tilt receiver did, frame by frame: its movements,
-// how long each lasted, and whether one was left moving.
+// The virtual pan-tilt heads, one per receiver address: where each points
+// and how it moves over time, what its lens does, the presets it stores,
+// its replies to the position queries, and a record of its movements.
 #ifndef PTMOVE_TOOLS_PTSIM_RECEIVERS_H_
 #define PTMOVE_TOOLS_PTSIM_RECEIVERS_H_
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,24 +14,69 @@
 
 namespace ptmove {
 
+/// How fast the virtual heads move. Pan and tilt turn at one degree a
+/// second per step of the frame's speed byte (0 to 63: 0 to 63 degrees a
+/// second), and at kTurboDegreesPerSecond for 64 and above (turbo). A head
+/// goes to an absolute position or a preset at kTravelDegreesPerSecond,
+/// each axis the shorter way round. Zoom, focus and iris run through their
+/// range, 0 to 100 %, at kLensPercentPerSecond.
+constexpr double kDegreesPerSpeedStep = 1.0;
+constexpr double kTurboDegreesPerSecond = 100.0;
+constexpr double kTravelDegreesPerSecond = 300.0;
+constexpr double kLensPercentPerSecond = 25.0;
+
 class Receivers {
  public:
-  /// Takes a good frame that arrived at `seconds`.
-  void receive(const CommandFrame& frame, double seconds);
+  /// Takes a good frame that arrived at `seconds` (never earlier than the
+  /// one before). Returns the receiver's reply to a position query.
+  std::optional<CommandFrame> receive(const CommandFrame& frame, double seconds);
 
-  /// One line per movement of each receiver, in address order, and a
-  /// warning line for each receiver still moving.
-  std::vector<std::string> summary() const;
+  /// At `seconds`, the end: one line per movement of each receiver, in
+  /// address order, a warning line for each receiver still moving, where
+  /// each ended up, and the presets it holds.
+  std::vector<std::string> summary(double seconds);
 
   bool anyLeftMoving() const;
 
  private:
+  // Pan or tilt: an angle within a turn, turning at a rate or travelling
+  // to a target.
+  struct Axis {
+    double degrees = 0.0;
+    double rate = 0.0;  // degrees a second, signed; 0 when not turning
+    std::optional<double> target;
+
+    void advance(double seconds);
+  };
+
+  // Zoom, focus or iris: a level from 0 to 100 %.
+  struct Lens {
+    double percent = 0.0;
+    double rate = 0.0;  // percent a second, signed
+
+    void advance(double seconds);
+  };
+
   struct Receiver {
+    Axis pan;
+    Axis tilt;
+    Lens zoom;                                         // 0 wide, 100 tele
+    Lens focus{50.0};                                  // 0 near, 100 far
+    Lens iris{50.0};                                   // 0 closed, 100 open
+    std::map<int, std::pair<double, double>> presets;  // pan, tilt
+    double at = 0.0;                                   // the time its state is for
+
     bool moving = false;
     std::string movement;  // what it is doing while moving
     double since = 0.0;
     std::vector<std::string> done;
+
+    void advanceTo(double seconds);
+    void follow(const CommandFrame& frame);                           // a standard command
+    std::optional<CommandFrame> carryOut(const CommandFrame& frame);  // an extended one
   };
+
+  void record(Receiver& receiver, const CommandFrame& frame, double seconds);
 
   std::map<std::uint8_t, Receiver> receivers_;
 };
