@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <sstream>
 #include <thread>
 
 #include "emulated_calls.h"
@@ -657,6 +658,58 @@ TEST_F(EndToEndTest, CarriesOutTheHeadsOtherCommands) {
     const ProgramRun result = runWith(c.args, options, 0);
     EXPECT_EQ(result.out, c.out);
     EXPECT_EQ(result.wire, c.wire);
+  }
+}
+
+// Scripts against ptsim, the virtual head: where it is after going to a
+// position or a preset, read as heads answer: at once, among general
+// responses and the echo of the queries, late, or not at all.
+TEST_F(EndToEndTest, ReadsWherePtsimsHeadIs) {
+  const struct {
+    const char* what;
+    std::vector<std::string> head;  // ptsim's options
+    std::string script;             // "$@" runs the program
+    std::string says;
+    std::string ended;
+  } cases[] = {
+      {"after a position",
+       {},
+       "\"$@\" -com 1 -pan 123.45 -tilt 10 && sleep 1 && \"$@\" -com 1 -pos",
+       "Posizione pan 123.45 gradi, tilt 10.00 gradi\n",
+       "ended at pan 123.45, tilt 10.00 degrees"},
+      {"back at a preset, among general responses and the echo, a little late",
+       {"-ack", "-echo", "-late", "0.3"},
+       "\"$@\" -com 1 -pan 90 && sleep 0.5 && \"$@\" -com 1 -setpreset 5 && "
+       "\"$@\" -com 1 -pan 200 && \"$@\" -com 1 -preset 5 && sleep 1 && \"$@\" -com 1 -pos",
+       "Posizione pan 90.00 gradi, tilt 0.00 gradi\n",
+       "preset 5 at pan 90.00, tilt 0.00 degrees"},
+      {"a head that does not answer",
+       {"-silent"},
+       "\"$@\" -com 1 -pos",
+       "Nessuna risposta dal brandeggio\n",
+       "ended at pan 0.00, tilt 0.00 degrees"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunOptions options;
+    std::istringstream ptsim(PTSIM_COMMAND);
+    for (std::string word; ptsim >> word;) {
+      options.wrapper.push_back(word);
+    }
+    options.wrapper.insert(options.wrapper.end(), c.head.begin(), c.head.end());
+    // Wine finds COM1 through its prefix's link, which is made to point at
+    // ptsim's pseudo-terminal.
+    const std::string link =
+        program_.underWine() ? "ln -sfn \"$PTMOVE_COM1\" \"$WINEPREFIX/dosdevices/com1\" && " : "";
+    for (const char* word : {"--", "sh", "-c"}) {
+      options.wrapper.push_back(word);
+    }
+    options.wrapper.push_back(link + c.script);
+    options.wrapper.push_back("sh");
+    const ProgramRun run = program_.run({}, options);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(c.ended), std::string::npos) << run.out;
   }
 }
 

@@ -214,7 +214,8 @@ void ProgramUnderTest::bindPorts(const std::vector<PortBinding>& ports,
 ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
                                  const RunOptions& options) const {
   PtyPair* wire = options.wire;
-  std::vector<std::string> argv = launcher_;
+  std::vector<std::string> argv = options.wrapper;
+  argv.insert(argv.end(), launcher_.begin(), launcher_.end());
   argv.push_back(program_);
   argv.insert(argv.end(), args.begin(), args.end());
 

@@ -49,6 +49,9 @@ struct RunOptions {
   // When given, called with the whole wire so far each time more of it
   // came; what it returns is written back to the program (a head's reply).
   std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>& wire)> answer;
+  // Words run in its place, with the program's own words after them: a
+  // program that runs it (ptsim, a shell).
+  std::vector<std::string> wrapper;
   std::vector<int> ignoredSignals;     // ignored from the start, as nohup does
   std::vector<int> blockedSignals;     // blocked in the mask it inherits
   std::vector<int> closedDescriptors;  // closed when it starts (2 for 2>&-)
