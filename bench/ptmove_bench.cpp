@@ -1,7 +1,8 @@
 // Measures how quickly and how precisely a movement happens on the wire,
 // on a pseudo-terminal: the start latency (process start to the movement
 // frame complete on the wire) and the duration error (time between the
-// movement and the stop frame, less the requested wait). Both builds of
+// movement and the stop frame, less the requested wait); and how long a
+// position report takes against ptsim's head answering at once. Both builds of
 // ptmove, the dynamically linked one of the Debian package and the static
 // one of the release tarball, are measured beside the floor, a minimal C
 // writer, and beside a pyserial script and, when present, ptmove.exe under
@@ -18,10 +19,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "frame_decoder.h"
 #include "program_runner.h"
+#include "receivers.h"
 
 namespace {
 
@@ -34,6 +38,7 @@ struct Subject {
   std::string name;
   ProgramUnderTest program;
   std::function<std::vector<std::string>(const std::string& seconds)> args;
+  bool reportsPosition = false;  // a build of ptmove
 };
 
 // The minimal C writer's place among the subjects: the floor.
@@ -81,6 +86,43 @@ bool measure(const Subject& subject, const std::string& seconds, double& startLa
   return true;
 }
 
+// ptsim's head, answering what the program sends as soon as the runner
+// reads it.
+std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>&)> ptsimHead() {
+  struct Head {
+    ptmove::FrameDecoder decoder;
+    ptmove::Receivers receivers;
+    std::size_t read = 0;  // of the wire
+  };
+  auto head = std::make_shared<Head>();
+  return [head](const std::vector<std::uint8_t>& wire) {
+    std::vector<std::uint8_t> answer;
+    for (const ptmove::DecodedItem& item :
+         head->decoder.feed(wire.data() + head->read, wire.size() - head->read, 0.0)) {
+      if (item.isFrame) {
+        if (const auto reply = head->receivers.receive(item.frame(), 0.0)) {
+          answer.insert(answer.end(), reply->begin(), reply->end());
+        }
+      }
+    }
+    head->read = wire.size();
+    return answer;
+  };
+}
+
+// One position report: process start to the program's end; false when it
+// did not read the position.
+bool measureReport(const Subject& subject, double& seconds) {
+  PtyPair pty;
+  RunOptions options;
+  options.ports = {{1, pty.slavePath()}};
+  options.wire = &pty;
+  options.answer = ptsimHead();
+  const ProgramRun run = subject.program.run({"-com", "1", "-pos"}, options);
+  seconds = run.endSeconds;
+  return run.exitStatus == 0 && run.out.find("Posizione pan 0.00 gradi") != std::string::npos;
+}
+
 bool executable(const std::string& path) {
   return access(path.c_str(), X_OK) == 0;
 }
@@ -121,10 +163,10 @@ int main(int argc, char** argv) {
     return std::vector<std::string>{"-com", "1", "-dir", "r", "-t", seconds};
   };
   std::vector<Subject> subjects = {
-      {"ptmove (.deb, dynamic)", ProgramUnderTest({}, PTMOVE_PATH), moveRight},
+      {"ptmove (.deb, dynamic)", ProgramUnderTest({}, PTMOVE_PATH), moveRight, true},
       {"minimal C writer", ProgramUnderTest({}, MINIMAL_WRITER_PATH),
        [](const std::string& seconds) { return std::vector<std::string>{seconds}; }},
-      {"ptmove (.tar.gz, static)", ProgramUnderTest({}, PTMOVE_STATIC_PATH), moveRight},
+      {"ptmove (.tar.gz, static)", ProgramUnderTest({}, PTMOVE_STATIC_PATH), moveRight, true},
   };
   if (std::system("/usr/bin/python3 -c 'import serial' >/dev/null 2>&1") == 0) {
     subjects.push_back({"python3 + pyserial", ProgramUnderTest({}, "/usr/bin/python3"),
@@ -144,7 +186,7 @@ int main(int argc, char** argv) {
       if (std::system(start.c_str()) == 0) {
         subjects.push_back({"ptmove.exe under Wine",
                             ProgramUnderTest({WINE_PATH}, WINDOWS_PTMOVE_PATH, winePrefix),
-                            moveRight});
+                            moveRight, true});
       }
     }
   }
@@ -161,6 +203,7 @@ int main(int argc, char** argv) {
   const auto inTurn = [&subjects](int run, std::size_t k) {
     return (k + static_cast<std::size_t>(run)) % subjects.size();
   };
+  std::vector<std::vector<double>> reports(subjects.size());
   for (int run = 0; run < runs; ++run) {
     for (std::size_t k = 0; k < subjects.size(); ++k) {
       const std::size_t i = inTurn(run, k);
@@ -168,6 +211,13 @@ int main(int argc, char** argv) {
       double durationError = 0.0;
       if (measure(subjects[i], "0", startLatency, durationError)) {
         latencies[i].push_back(startLatency);
+      }
+    }
+    for (std::size_t k = 0; k < subjects.size(); ++k) {
+      const std::size_t i = inTurn(run, k);
+      double report = 0.0;
+      if (subjects[i].reportsPosition && measureReport(subjects[i], report)) {
+        reports[i].push_back(report);
       }
     }
     for (std::size_t d = 0; d < durations.size(); ++d) {
@@ -190,6 +240,19 @@ int main(int argc, char** argv) {
     }
   }
   printTable("start latency: process start to movement frame on the wire", subjects, latency);
+  std::printf(
+      "\nposition report (-pos): process start to its end, ptsim's head answering at "
+      "once\n  %-26s %4s %9s %9s %9s %10s\n",
+      "program", "runs", "median", "p90", "max", "- latency");
+  for (std::size_t i = 0; i < subjects.size(); ++i) {
+    const Stats report = statsOf(reports[i]);
+    if (subjects[i].reportsPosition && report.runs > 0) {
+      // Beyond the movement's start latency: the two queries and replies.
+      std::printf("  %-26s %4zu %9.3f %9.3f %9.3f %10.3f\n", subjects[i].name.c_str(), report.runs,
+                  report.median * 1000, report.p90 * 1000, report.max * 1000,
+                  (report.median - latency[i].median) * 1000);
+    }
+  }
   for (std::size_t d = 0; d < durations.size(); ++d) {
     std::printf("\n");
     const std::string title =

@@ -299,6 +299,7 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
     }
   }
   const Clock::time_point ended = Clock::now();
+  run.endSeconds = secondsSince(start);
   collectWire(wire, start, run);
   while (wire != nullptr && run.wire.size() < options.wireBytes && secondsSince(ended) < 5.0) {
     pollfd watch = {wire->master(), POLLIN, 0};

@@ -23,6 +23,7 @@ struct ProgramRun {
   std::string err;
   int exitStatus = -1;  // the exit code, or 128 + the signal that ended it
   bool timedOut = false;
+  double endSeconds = 0.0;  // when it had ended and closed its output
   std::vector<std::uint8_t> wire;
   std::vector<double> wireSeconds;  // arrival of each wire byte after the start
 };
