@@ -661,9 +661,10 @@ TEST_F(EndToEndTest, CarriesOutTheHeadsOtherCommands) {
   }
 }
 
-// Scripts against ptsim, the virtual head: where it is after going to a
-// position or a preset, read as heads answer: at once, among general
-// responses and the echo of the queries, late, or not at all.
+// Scripts against ptsim, the virtual head: a diagonal as the head takes
+// it, and where the head is after going to a position or a preset, read
+// as heads answer: at once, among general responses and the echo of the
+// queries, late, or not at all.
 TEST_F(EndToEndTest, ReadsWherePtsimsHeadIs) {
   const struct {
     const char* what;
@@ -683,6 +684,11 @@ TEST_F(EndToEndTest, ReadsWherePtsimsHeadIs) {
        "\"$@\" -com 1 -pan 200 && \"$@\" -com 1 -preset 5 && sleep 1 && \"$@\" -com 1 -pos",
        "Posizione pan 90.00 gradi, tilt 0.00 gradi\n",
        "preset 5 at pan 90.00, tilt 0.00 degrees"},
+      {"a diagonal",
+       {},
+       "\"$@\" -com 1 -dir UR -t 0.3",
+       kMoving,
+       "receiver 1: tilt up, speed 63, pan right, speed 63 for 0.3"},
       {"a head that does not answer",
        {"-silent"},
        "\"$@\" -com 1 -pos",
