@@ -60,11 +60,15 @@ class Receivers {
   struct Receiver {
     Axis pan;
     Axis tilt;
-    Lens zoom;                                         // 0 wide, 100 tele
-    Lens focus{50.0};                                  // 0 near, 100 far
-    Lens iris{50.0};                                   // 0 closed, 100 open
-    std::map<int, std::pair<double, double>> presets;  // pan, tilt
-    double at = 0.0;                                   // the time its state is for
+    // Levels: zoom 0 wide to 100 tele, focus 0 near to 100 far, iris 0
+    // closed to 100 open.
+    Lens zoom;
+    Lens focus{50.0};
+    Lens iris{50.0};
+    // Each stored preset's pan and tilt.
+    std::map<int, std::pair<double, double>> presets;
+    // The time its state is for.
+    double at = 0.0;
 
     bool moving = false;
     std::string movement;  // what it is doing while moving
@@ -72,8 +76,10 @@ class Receivers {
     std::vector<std::string> done;
 
     void advanceTo(double seconds);
-    void follow(const CommandFrame& frame);                           // a standard command
-    std::optional<CommandFrame> carryOut(const CommandFrame& frame);  // an extended one
+    // Takes a standard command, or carries out an extended one (with the
+    // reply to a position query).
+    void follow(const CommandFrame& frame);
+    std::optional<CommandFrame> carryOut(const CommandFrame& frame);
   };
 
   void record(Receiver& receiver, const CommandFrame& frame, double seconds);
