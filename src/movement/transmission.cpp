@@ -1,6 +1,5 @@
 #include "transmission.h"
 
-#include <cstdio>
 #include <limits>
 #include <memory>
 #include <new>
@@ -149,7 +148,7 @@ class ReplyReader {
         const CommandFrame frame = frames_.front();
         frames_.erase(frames_.begin());
         if (frame[1] == address && frame[2] == 0x00 && frame[3] == positionReplyCommand(axis)) {
-          return static_cast<std::uint16_t>(frame[4] << 8 | frame[5]);
+          return angleIn(frame);
         }
       }
       std::uint8_t buffer[64];
@@ -172,15 +171,6 @@ class ReplyReader {
   FrameDecoder decoder_;
   std::vector<CommandFrame> frames_;  // decoded, not yet looked at
 };
-
-// "123.45": hundredths of a degree with two decimals and a point, whatever
-// the locale or the console stream's base.
-std::string degrees(std::uint16_t hundredths) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%02u", static_cast<unsigned>(hundredths / 100),
-                static_cast<unsigned>(hundredths % 100));
-  return text;
-}
 
 }  // namespace
 
@@ -300,7 +290,9 @@ void sendCommands(std::ostream& out, std::ostream& diagnostics, const CommandReq
     return;
   }
   if (angles[0] && angles[1]) {
-    out << "Posizione pan " << degrees(*angles[0]) << " gradi, tilt " << degrees(*angles[1])
+    // As text, so that neither the locale nor the stream's base after -d
+    // changes it.
+    out << "Posizione pan " << degreesText(*angles[0]) << " gradi, tilt " << degreesText(*angles[1])
         << " gradi" << std::endl;
   } else {
     out << "Nessuna risposta dal brandeggio" << std::endl;

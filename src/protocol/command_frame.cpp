@@ -1,5 +1,7 @@
 #include "command_frame.h"
 
+#include <cstdio>
+
 #include "ascii.h"
 
 namespace ptmove {
@@ -97,11 +99,24 @@ std::uint16_t hundredths(float degrees) {
   return static_cast<std::uint16_t>(rounded % kTurn);
 }
 
+CommandFrame angleFrame(std::uint8_t address, std::uint8_t command2, std::uint16_t hundredths) {
+  return commandFrame(address, 0x00, command2, static_cast<std::uint8_t>(hundredths >> 8),
+                      static_cast<std::uint8_t>(hundredths & 0xFF));
+}
+
+std::uint16_t angleIn(const CommandFrame& frame) {
+  return static_cast<std::uint16_t>(frame[4] << 8 | frame[5]);
+}
+
+std::string degreesText(std::uint16_t hundredths) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%u.%02u", static_cast<unsigned>(hundredths / 100),
+                static_cast<unsigned>(hundredths % 100));
+  return text;
+}
+
 CommandFrame positionFrame(std::uint8_t address, Axis axis, float degrees) {
-  const std::uint16_t angle = hundredths(degrees);
-  return commandFrame(address, 0x00, axis == Axis::kPan ? 0x4B : 0x4D,
-                      static_cast<std::uint8_t>(angle >> 8),
-                      static_cast<std::uint8_t>(angle & 0xFF));
+  return angleFrame(address, axis == Axis::kPan ? 0x4B : 0x4D, hundredths(degrees));
 }
 
 CommandFrame positionQueryFrame(std::uint8_t address, Axis axis) {

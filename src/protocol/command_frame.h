@@ -98,6 +98,17 @@ enum class Axis { kPan, kTilt };
 /// is 0). `degrees` is from 0 to under 360.
 std::uint16_t hundredths(float degrees);
 
+/// A frame that carries an angle's hundredths in its data bytes, high byte
+/// first: absolute positions and position replies.
+CommandFrame angleFrame(std::uint8_t address, std::uint8_t command2, std::uint16_t hundredths);
+
+/// The hundredths of a degree that a frame's data bytes carry.
+std::uint16_t angleIn(const CommandFrame& frame);
+
+/// Hundredths of a degree as text, two decimals and a point whatever the
+/// locale: "123.45".
+std::string degreesText(std::uint16_t hundredths);
+
 /// Go to an absolute angle: FF a 00 4B (pan) or 4D (tilt), then the angle's
 /// hundredths, high byte first.
 CommandFrame positionFrame(std::uint8_t address, Axis axis, float degrees);

@@ -1,7 +1,6 @@
 #include "frame_decoder.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace ptmove {
 
@@ -12,12 +11,8 @@ constexpr std::uint8_t kSync = 0xFF;
 // Command 1 bits that move the lens: iris close, iris open, focus near.
 constexpr std::uint8_t kCommand1Motion = 0x07;
 
-// An angle carried in hundredths of a degree, high byte first: "123.45".
 std::string degreesIn(const CommandFrame& frame) {
-  const unsigned angle = static_cast<unsigned>(frame[4]) << 8 | frame[5];
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%02u", angle / 100, angle % 100);
-  return text;
+  return degreesText(angleIn(frame));
 }
 
 // The extended commands of presets and absolute positions by name; others

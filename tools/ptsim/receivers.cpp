@@ -22,19 +22,17 @@ double withinATurn(double degrees) {
 }
 
 // The angle as the head reports it: hundredths of a degree, within a turn.
-unsigned hundredthsOf(double degrees) {
-  return static_cast<unsigned>(std::lround(withinATurn(degrees) * 100.0)) % 36000;
+std::uint16_t hundredthsOf(double degrees) {
+  return static_cast<std::uint16_t>(std::lround(withinATurn(degrees) * 100.0) % 36000);
 }
 
-std::string degreesText(double degrees) {
-  const unsigned angle = hundredthsOf(degrees);
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%02u", angle / 100, angle % 100);
-  return text;
+std::string angleText(double degrees) {
+  return degreesText(hundredthsOf(degrees));
 }
 
-double degreesOf(std::uint8_t high, std::uint8_t low) {
-  return static_cast<double>((static_cast<unsigned>(high) << 8 | low) % 36000) / 100.0;
+// The angle a position frame asks for; beyond a turn, within it.
+double degreesOf(const CommandFrame& frame) {
+  return static_cast<double>(angleIn(frame) % 36000) / 100.0;
 }
 
 // Degrees a second for a frame's speed byte.
@@ -114,9 +112,7 @@ std::optional<CommandFrame> Receivers::Receiver::carryOut(const CommandFrame& fr
     axis.target = degrees;
   };
   const auto reply = [address](std::uint8_t command, double degrees) {
-    const unsigned angle = hundredthsOf(degrees);
-    return commandFrame(address, 0x00, command, static_cast<std::uint8_t>(angle >> 8),
-                        static_cast<std::uint8_t>(angle & 0xFF));
+    return angleFrame(address, command, hundredthsOf(degrees));
   };
   const int preset = frame[5];
   switch (frame[3]) {
@@ -133,10 +129,10 @@ std::optional<CommandFrame> Receivers::Receiver::carryOut(const CommandFrame& fr
       }
       break;
     case 0x4B:
-      travelTo(pan, degreesOf(frame[4], frame[5]));
+      travelTo(pan, degreesOf(frame));
       break;
     case 0x4D:
-      travelTo(tilt, degreesOf(frame[4], frame[5]));
+      travelTo(tilt, degreesOf(frame));
       break;
     case 0x51:
       return reply(positionReplyCommand(ptmove::Axis::kPan), pan.degrees);
@@ -195,13 +191,12 @@ std::vector<std::string> Receivers::summary(double seconds) {
     std::snprintf(lens, sizeof lens, ", zoom %.0f %%, focus %.0f %%, iris %.0f %%",
                   receiver.zoom.percent, receiver.focus.percent, receiver.iris.percent);
     const bool travelling = receiver.pan.target || receiver.tilt.target;
-    lines.push_back(name + ": ended at pan " + degreesText(receiver.pan.degrees) + ", tilt " +
-                    degreesText(receiver.tilt.degrees) + " degrees" + lens +
+    lines.push_back(name + ": ended at pan " + angleText(receiver.pan.degrees) + ", tilt " +
+                    angleText(receiver.tilt.degrees) + " degrees" + lens +
                     (travelling ? " (still on its way to a position)" : ""));
     for (const auto& [preset, angles] : receiver.presets) {
       lines.push_back(name + ": preset " + std::to_string(preset) + " at pan " +
-                      degreesText(angles.first) + ", tilt " + degreesText(angles.second) +
-                      " degrees");
+                      angleText(angles.first) + ", tilt " + angleText(angles.second) + " degrees");
     }
   }
   return lines;
