@@ -10,10 +10,15 @@ namespace ptmove {
 
 namespace {
 
-void printMissing(std::ostream& out, const MoveSettings& settings) {
+// The warning for what a run lacks: the port, and for a movement its
+// direction and time.
+void printMissing(std::ostream& out, const MoveSettings& settings, bool portAlone) {
   out << "ATTENZIONE, non hai impostato i seguenti parametri" << std::endl;
   if (!settings.portGiven) {
     out << " - Non hai selezionato la porta seriale" << std::endl;
+  }
+  if (portAlone) {
+    return;
   }
   if (!settings.directionGiven) {
     out << " - Non hai selezionato la direzione di movimento" << std::endl;
@@ -113,8 +118,7 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (settings.action != Action::kMove) {
     // The head's other commands need the port alone: no direction, no time.
     if (!settings.portGiven) {
-      out << "ATTENZIONE, non hai impostato i seguenti parametri" << std::endl;
-      out << " - Non hai selezionato la porta seriale" << std::endl;
+      printMissing(out, settings, true);
       return 0;
     }
     out << actionLine(settings) << std::endl;
@@ -129,7 +133,7 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
               MoveRequest{settings.portNumber, settings.baudRate, frame, settings.durationSeconds});
     return 0;
   }
-  printMissing(out, settings);
+  printMissing(out, settings, false);
   return 0;
 }
 
