@@ -32,6 +32,10 @@ class Deadline {
   /// `wait` from now; a moment beyond the clock's range never comes.
   static Deadline after(Clock::duration wait);
   static Deadline afterMilliseconds(std::uint64_t milliseconds);
+  static Deadline never() { return Deadline(Clock::time_point::max()); }
+
+  /// Whichever of the two comes first.
+  static Deadline earlier(Deadline a, Deadline b) { return a.when_ < b.when_ ? a : b; }
 
   /// The time left, zero once it has passed.
   Clock::duration left() const;
@@ -102,6 +106,12 @@ class Port {
   /// has vanished (let go at once) or the read failed (error() says why).
   virtual std::size_t read(std::uint8_t* buffer, std::size_t capacity, Deadline deadline,
                            Cancellation cancellation) = 0;
+
+  /// Throws away whatever has arrived and was not read yet, so that what
+  /// is read next came after this call: a reply to an earlier question, or
+  /// one left on the line before the port was opened, is not taken for the
+  /// answer to the next.
+  virtual void discardInput() = 0;
 
   /// Waits until everything written has left the port, by `deadline`.
   /// False when output was still waiting then; error() says so.

@@ -52,6 +52,7 @@ class SerialPort final : public Port {
   std::size_t read(std::uint8_t* buffer, std::size_t capacity, Deadline deadline,
                    Cancellation cancellation) override;
   bool drain(Deadline deadline) override;
+  void discardInput() override;
   std::chrono::milliseconds limitFor(std::size_t bytes) const override {
     return writeLimit(bytes, bitsPerSecond_);
   }
@@ -102,7 +103,6 @@ class SerialPort final : public Port {
   bool answersStatus_ = false;  // the device tells its status (so, a hang-up)
 #else
   int fd_ = -1;
-  bool exclusive_ = false;  // this process set the terminal's exclusive mode
 #endif
 };
 

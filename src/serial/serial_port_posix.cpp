@@ -1,10 +1,12 @@
 // POSIX serial ports: COM<n> is the device named by PTMOVE_COM<n>, or
 // /dev/ttyS<n-1>. Exclusive use is an flock on the device, held while the
-// port is open, plus the terminal's exclusive mode while a frame is being
-// written, as other serial programs expect. Exclusive mode is held no
-// longer: the kernel keeps it after a killed run for as long as another
-// process has the terminal open, and every later run would be refused. The device
-// stays non-blocking once open, so that every write can be bounded in time.
+// port is open; the kernel drops it with the last descriptor, however the
+// run ends. The terminal's exclusive mode (TIOCEXCL) is never set: the
+// kernel keeps it after a run killed while it held it, for as long as
+// another process has the terminal open (a line monitor), and every later
+// run would be refused, even the one that would stop the head. A port that
+// another program holds in exclusive mode is refused. The device stays
+// non-blocking once open, so that every write can be bounded in time.
 // A device that hangs up or fails with EIO, ENODEV or ENXIO has vanished
 // (an unplugged USB adapter): its descriptor is closed at once, because
 // while it is open the kernel gives the returning adapter another name.
@@ -404,8 +406,6 @@ std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size, Deadli
   const Clock::duration limit = deadline.left();
   std::size_t written = 0;
   std::string failure;
-  // Nobody else opens the line while the frame goes out.
-  exclusive_ = fd_ >= 0 && ioctl(fd_, TIOCEXCL) == 0;
   while (written < size) {
     if (fd_ < 0) {
       failure = "the device has vanished";
@@ -444,10 +444,6 @@ std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size, Deadli
       waitForDevice(fd_, POLLOUT, deadline, cancellation);
     }
   }
-  if (exclusive_ && fd_ >= 0) {
-    ioctl(fd_, TIOCNXCL);
-  }
-  exclusive_ = false;
   if (written < size) {
     failedWrite(written, size, failure);
   }
@@ -494,6 +490,12 @@ void SerialPort::writeFromSignalHandler(const std::uint8_t* data, std::size_t si
   }
 }
 
+void SerialPort::discardInput() {
+  if (fd_ >= 0) {
+    tcflush(fd_, TCIFLUSH);  // a device that is not a terminal has nothing kept
+  }
+}
+
 bool SerialPort::hungUp(Deadline until) const {
   if (fd_ < 0) {
     return letGoAt_.has_value();
@@ -503,15 +505,9 @@ bool SerialPort::hungUp(Deadline until) const {
 
 void SerialPort::closeHandle() {
   if (fd_ >= 0) {
-    // The terminal keeps exclusive mode for as long as anyone has it open
-    // (a device still there that failed a write, a pty's master).
-    if (exclusive_) {
-      ioctl(fd_, TIOCNXCL);
-    }
     ::close(fd_);
     fd_ = -1;
   }
-  exclusive_ = false;
 }
 
 bool SerialPort::drain(Deadline deadline) {

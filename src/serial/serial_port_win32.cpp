@@ -458,6 +458,12 @@ bool SerialPort::drain(Deadline deadline) {
   return true;
 }
 
+void SerialPort::discardInput() {
+  if (handle_ != nullptr) {
+    PurgeComm(handle_, PURGE_RXCLEAR);
+  }
+}
+
 void SerialPort::close() {
   if (handle_ != nullptr && unsent_) {
     PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);  // it would never leave
