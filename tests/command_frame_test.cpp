@@ -79,18 +79,12 @@ TEST(CommandFrameTest, BuildsMovementFrames) {
   }
 }
 
-TEST(CommandFrameTest, StopsTheReceiverThatMovedThenReceiverOne) {
-  const auto stopsAfter = [](std::uint8_t address) {
-    const StopFrames stops = stopFramesFor({0xFF, address, 0x00, 0x02, 0x3F, 0x00, 0x00});
-    return std::vector<CommandFrame>(stops.begin(), stops.end());
-  };
-  EXPECT_EQ(stopsAfter(0x01), std::vector<CommandFrame>({STOP_FRAME}));
-  EXPECT_EQ(stopsAfter(0x05),
-            std::vector<CommandFrame>({{0xFF, 0x05, 0x00, 0x00, 0x00, 0x00, 0x05}, STOP_FRAME}));
-  EXPECT_EQ(stopsAfter(0xFF),
-            std::vector<CommandFrame>({{0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0xFF}, STOP_FRAME}));
-  EXPECT_EQ(stopsAfter(0x00),
-            std::vector<CommandFrame>({{0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, STOP_FRAME}));
+// Receivers share a line: a stop for one must leave the others moving.
+TEST(CommandFrameTest, StopsOnlyTheReceiverThatMoved) {
+  EXPECT_EQ(stopFrameFor(0x01), STOP_FRAME);
+  EXPECT_EQ(stopFrameFor(0x05), CommandFrame({0xFF, 0x05, 0x00, 0x00, 0x00, 0x00, 0x05}));
+  EXPECT_EQ(stopFrameFor(0xFF), CommandFrame({0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0xFF}));
+  EXPECT_EQ(stopFrameFor(0x00), CommandFrame({0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
 }
 
 TEST(CommandFrameTest, ScalesSpeedTruncatingTowardZero) {

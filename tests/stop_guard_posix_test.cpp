@@ -21,11 +21,8 @@ using Bytes = std::vector<std::uint8_t>;
 const CommandFrame kMoveFive = {0xFF, 0x05, 0x00, 0x02, 0x3F, 0x00, 0x46};
 
 Bytes stopBytes() {
-  Bytes bytes;
-  for (const CommandFrame& frame : stopFramesFor(kMoveFive)) {
-    bytes.insert(bytes.end(), frame.begin(), frame.end());
-  }
-  return bytes;
+  const CommandFrame stop = stopFrameFor(kMoveFive[1]);
+  return Bytes(stop.begin(), stop.end());
 }
 
 // What reaches the wire within `seconds`, once `expected` bytes came.
@@ -60,7 +57,7 @@ TEST(StopGuardPosixTest, StopsTheHeadWhenTheProgramDies) {
         {
           SerialPort port;
           port.open(8);
-          StopGuard guard(port, stopFramesFor(kMoveFive));
+          StopGuard guard(port, stopFrameFor(kMoveFive[1]));
           raise(c.signal);
         },
         diedAbnormally, "");
@@ -80,7 +77,7 @@ TEST(StopGuardPosixTest, DismissedGuardLeavesThePortAlone) {
   SerialPort port;
   ASSERT_TRUE(port.open(8));
   {
-    StopGuard guard(port, stopFramesFor(kMoveFive));
+    StopGuard guard(port, stopFrameFor(kMoveFive[1]));
     EXPECT_TRUE(guard.watching()) << guard.error();
     guard.dismiss();
     EXPECT_FALSE(guard.watching());
@@ -98,7 +95,7 @@ TEST(StopGuardPosixTest, LetsGoOfThePortWithTheProgram) {
   const auto bound = testsupport::bindPort(8, pty.slavePath());
   SerialPort port;
   ASSERT_TRUE(port.open(8));
-  StopGuard guard(port, stopFramesFor(kMoveFive));
+  StopGuard guard(port, stopFrameFor(kMoveFive[1]));
   ASSERT_TRUE(guard.watching()) << guard.error();
   if (!pty.hangUp()) {
     GTEST_SKIP() << (errno == ENOSYS ? "TIOCVHANGUP answers ENOSYS here (qemu-user)"

@@ -19,17 +19,9 @@ bool openAgain(Port& port, Clock::time_point giveUpAt) {
   }
 }
 
-std::size_t bytesOf(const StopFrames& stops) {
-  std::size_t bytes = 0;
-  for (const CommandFrame& frame : stops) {
-    bytes += frame.size();
-  }
-  return bytes;
-}
-
 }  // namespace
 
-StopDelivery deliverStops(Port& port, const StopFrames& stops, const StopFrameFailed& failed) {
+StopDelivery deliverStop(Port& port, const CommandFrame& stop) {
   StopDelivery delivery;
   // From the first time the loss meets the stop: at the stop time, or
   // later when a stop write finds it.
@@ -51,26 +43,13 @@ StopDelivery deliverStops(Port& port, const StopFrames& stops, const StopFrameFa
       }
       delivery.loss->reopened = Clock::now();
     }
-    const Deadline deadline = Deadline::after(port.limitFor(bytesOf(stops)));
-    bool whole = true;
-    for (const CommandFrame& frame : stops) {
-      if (port.write(frame.data(), frame.size(), deadline, {}, Port::OnError::kRetry) ==
-          frame.size()) {
-        continue;
-      }
-      whole = false;
+    const Deadline deadline = Deadline::after(port.limitFor(stop.size()));
+    if (port.write(stop.data(), stop.size(), deadline, {}, Port::OnError::kRetry) != stop.size()) {
       if (port.isLetGo()) {
-        break;  // all of them again, on the device that comes back
+        continue;  // again, on the device that comes back
       }
-      if (failed) {
-        failed(frame, port.error());
-      }
-    }
-    if (port.isLetGo()) {
-      continue;
-    }
-    if (!whole) {
       delivery.result = StopResult::kNotSent;
+      delivery.error = port.error();
       return delivery;
     }
     if (!port.drain(deadline)) {
@@ -78,8 +57,8 @@ StopDelivery deliverStops(Port& port, const StopFrames& stops, const StopFrameFa
       delivery.error = port.error();
       return delivery;
     }
-    // A device unplugged as the frames went out may have taken them and
-    // dropped them; the hang-up that tells comes a little later.
+    // A device unplugged as the frame went out may have taken it and
+    // dropped it; the hang-up that tells comes a little later.
     if (port.hungUp(Deadline::after(kHangUpWatch))) {
       port.letGo();
       if (!delivery.loss) {

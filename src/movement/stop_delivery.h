@@ -1,17 +1,16 @@
-// Sends a movement's stop frames whatever became of the port, and waits for
-// them to leave it. A device that vanished (a USB adapter that reset when
+// Sends a movement's stop frame whatever became of the port, and waits for
+// it to leave. A device that vanished (a USB adapter that reset when
 // the motors started, a loose cable) is opened again by its name every
-// 100 ms for up to 5 s, and the frames go to the device that came back. All
-// the frames and their drain share one bound, two seconds plus the frames'
+// 100 ms for up to 5 s, and the frame goes to the device that came back.
+// The frame and its drain share one bound, two seconds plus the frame's
 // time on the wire, within which a write the system refuses is tried
-// again. A device that hangs up right after the frames have left may have
-// dropped them: it is opened again and they are sent again. The program
+// again. A device that hangs up right after the frame has left may have
+// dropped it: it is opened again and the frame is sent again. The program
 // and its stop guard both end a movement this way.
 #ifndef PTMOVE_MOVEMENT_STOP_DELIVERY_H_
 #define PTMOVE_MOVEMENT_STOP_DELIVERY_H_
 
 #include <chrono>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -28,10 +27,10 @@ constexpr std::chrono::milliseconds kReopenFor{5000};
 /// left it.
 constexpr std::chrono::milliseconds kHangUpWatch{30};
 
-/// How the stop frames fared.
+/// How the stop frame fared.
 enum class StopResult {
-  kSent,        // every frame was written whole and left the port
-  kNotSent,     // the port, still there, did not take them whole
+  kSent,        // it was written whole and left the port
+  kNotSent,     // the port, still there, did not take it whole
   kNotDrained,  // written, but still in the port at the bound: discarded
   kPortNotBack  // the port had vanished and was not back in time
 };
@@ -40,23 +39,18 @@ enum class StopResult {
 struct PortLoss {
   Clock::time_point at;                       // when the port let go of it
   std::optional<Clock::time_point> reopened;  // when it was opened again, last
-  bool asTheStopLeft = false;                 // it hung up right after the stop frames
+  bool asTheStopLeft = false;                 // it hung up right after the stop frame
 };
 
 struct StopDelivery {
   StopResult result = StopResult::kSent;
-  std::string error;             // why, for kNotDrained and kPortNotBack
+  std::string error;             // why, when it was not sent
   std::optional<PortLoss> loss;  // the first loss the stop met
 };
 
-/// Called for each stop frame that a port still there did not take whole,
-/// with the port's reason.
-using StopFrameFailed = std::function<void(const CommandFrame& frame, const std::string& why)>;
-
-/// Writes `stops` to `port`, whole, opening a vanished device again first,
+/// Writes `stop` to `port`, whole, opening a vanished device again first,
 /// and drains the port.
-StopDelivery deliverStops(Port& port, const StopFrames& stops,
-                          const StopFrameFailed& failed = nullptr);
+StopDelivery deliverStop(Port& port, const CommandFrame& stop);
 
 }  // namespace ptmove
 

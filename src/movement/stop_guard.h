@@ -1,9 +1,9 @@
-// Makes sure a movement ends with its stop frames even when the program does
-// not live to send them. A fault inside the program (SEGV, BUS, ILL, FPE,
-// ABRT) sends them from a signal handler before the program dies. A guard
+// Makes sure a movement ends with its stop frame even when the program does
+// not live to send it. A fault inside the program (SEGV, BUS, ILL, FPE,
+// ABRT) sends it from a signal handler before the program dies. A guard
 // process that shares the open port outlives the program only if it dies
 // before saying it is done (SIGKILL, an OOM kill, Task Manager's "End
-// task"), and then sends them itself. The guard follows the port: when the
+// task"), and then sends it itself. The guard follows the port: when the
 // program lets go of the device, the guard lets go of it too, so that the
 // program can open it again; and it lets go by itself of a device that
 // hangs up. Implemented once per platform (stop_guard_posix.cpp: a forked
@@ -22,7 +22,7 @@ namespace ptmove {
 class StopGuard {
  public:
   /// Starts guarding `port`, which must outlive the guard, and follows it.
-  StopGuard(Port& port, const StopFrames& stops);
+  StopGuard(Port& port, const CommandFrame& stop);
 
   /// Dismisses the guard.
   ~StopGuard();
@@ -34,12 +34,12 @@ class StopGuard {
   bool watching() const { return watching_; }
   const std::string& error() const { return error_; }
 
-  /// The movement is over and its stop frames were written: the guard ends
+  /// The movement is over and its stop frame was written: the guard ends
   /// without touching the port, and is gone when this returns.
   void dismiss();
 
   /// This process cannot go on (out of memory): the guard sends the stop
-  /// frames as if it had died. On POSIX it is gone when this returns; on
+  /// frame as if it had died. On POSIX it is gone when this returns; on
   /// Windows it sends them once this process has ended.
   void abandon();
 

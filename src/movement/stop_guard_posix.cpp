@@ -4,7 +4,7 @@
 // quietly; "lose" makes it let go of the port, which it answers with
 // "lost", so that the program can open the device again; the pipe's end
 // without "done" means the program died mid-movement, and the guard sends
-// the stop frames. It watches the port meanwhile, and lets go of it at once
+// the stop frame. It watches the port meanwhile, and lets go of it at once
 // when it hangs up, so that a returning USB adapter gets its name back. A
 // fault inside the program sends them first from a handler on an alternate
 // stack.
@@ -46,8 +46,7 @@ constexpr int kFaults[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 // writes. The one state here that a signal handler must reach.
 struct FaultStop {
   Port* volatile port = nullptr;
-  std::uint8_t bytes[sizeof(StopFrames::frames)] = {};
-  std::size_t size = 0;
+  CommandFrame stop = {};
   struct sigaction previous[std::size(kFaults)];
   stack_t previousStack;
 };
@@ -62,7 +61,7 @@ extern "C" void onFault(int signal) {
   faultStop.port = nullptr;
   if (port != nullptr) {
     // What the line does not take now, the guard sends after.
-    port->writeFromSignalHandler(faultStop.bytes, faultStop.size);
+    port->writeFromSignalHandler(faultStop.stop.data(), faultStop.stop.size());
   }
   // Then the fault takes its course as it would have: the action before
   // ours (the default, or a sanitizer's report) once this returns.
@@ -74,12 +73,8 @@ extern "C" void onFault(int signal) {
   raise(signal);
 }
 
-void catchFaults(Port& port, const StopFrames& stops) {
-  faultStop.size = 0;
-  for (const CommandFrame& frame : stops) {
-    std::copy(frame.begin(), frame.end(), faultStop.bytes + faultStop.size);
-    faultStop.size += frame.size();
-  }
+void catchFaults(Port& port, const CommandFrame& stop) {
+  faultStop.stop = stop;
   stack_t stack{};
   stack.ss_sp = faultStack;
   stack.ss_size = sizeof faultStack;
@@ -149,7 +144,7 @@ bool hear(int fd, char (&said)[kSaying]) {
 }
 
 // The guard's life, in the forked child.
-[[noreturn]] void keepWatch(Port& port, const StopFrames& stops, int told, int answer) {
+[[noreturn]] void keepWatch(Port& port, const CommandFrame& stop, int told, int answer) {
   setpgid(0, 0);  // out of the terminal's reach: Ctrl+C goes to the program
   // Held off for the guard's whole life, in one call while the program's
   // movement frame goes out: the interrupts, which must not end it; a
@@ -198,7 +193,7 @@ bool hear(int fd, char (&said)[kSaying]) {
     const ssize_t answered = write(answer, kLost, kSaying);
     (void)answered;  // a program that is gone needs no answer
   }
-  deliverStops(port, stops);
+  deliverStop(port, stop);
   port.close();
   _exit(0);
 }
@@ -212,7 +207,7 @@ struct ForkedGuard {
   std::string error;
 };
 
-ForkedGuard forkGuard(Port& port, const StopFrames& stops) {
+ForkedGuard forkGuard(Port& port, const CommandFrame& stop) {
   ForkedGuard guard;
   // No end may reach a program started later: one holding the write end of
   // `toGuard` would keep the guard from seeing this process die. The
@@ -234,7 +229,7 @@ ForkedGuard forkGuard(Port& port, const StopFrames& stops) {
   if (child == 0) {
     ::close(toGuard[1]);
     ::close(fromGuard[0]);
-    keepWatch(port, stops, toGuard[0], fromGuard[1]);
+    keepWatch(port, stop, toGuard[0], fromGuard[1]);
   }
   ::close(toGuard[0]);
   ::close(fromGuard[1]);
@@ -260,11 +255,11 @@ bool hasEnded(pid_t pid) {
 
 }  // namespace
 
-StopGuard::StopGuard(Port& port, const StopFrames& stops) : port_(port) {
-  ForkedGuard guard = forkGuard(port, stops);
+StopGuard::StopGuard(Port& port, const CommandFrame& stop) : port_(port) {
+  ForkedGuard guard = forkGuard(port, stop);
   // The fault handler is the program's alone: installed once the guard is
   // forked, it is never the guard's.
-  catchFaults(port, stops);
+  catchFaults(port, stop);
   catchingFaults_ = true;
   if (guard.pid < 0) {
     error_ = guard.error;
@@ -296,7 +291,7 @@ void StopGuard::letGoToo() {
 }
 
 // Lets the guard go: with "done" it leaves quietly, without it it sends the
-// stop frames. Either way it is gone, and reaped, when this returns.
+// stop frame. Either way it is gone, and reaped, when this returns.
 void StopGuard::release(bool done) {
   if (watching_) {
     port_.setFollower(nullptr);

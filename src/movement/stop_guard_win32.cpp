@@ -3,7 +3,7 @@
 // "done", "let go" and, set by the guard, "let gone". The environment,
 // never the command line, tells it that it is a guard. It waits for this
 // process to end or for "done"; an end without "done" means the program
-// died mid-movement, and the guard sends the stop frames. Meanwhile it lets
+// died mid-movement, and the guard sends the stop frame. Meanwhile it lets
 // go of the port when told to, so that the program can open it again.
 
 #include <windows.h>
@@ -214,11 +214,11 @@ bool handOver(HANDLE job, HANDLE guard) {
 
 }  // namespace
 
-StopGuard::StopGuard(Port& port, const StopFrames& stops) : port_(port) {
+StopGuard::StopGuard(Port& port, const CommandFrame& stop) : port_(port) {
   SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
   GuardHandles handles;
   handles.programId = GetCurrentProcessId();
-  handles.address = stops.frames[0][1];
+  handles.address = stop[1];
   handles.com = port.portNumber();
   handles.baud = port.baudRate();
   handles.port = inheritableCopy(port.handle(), 0);
@@ -278,7 +278,7 @@ void StopGuard::dismiss() {
 }
 
 void StopGuard::abandon() {
-  // Without "done" the guard sends the stop frames once this process ends.
+  // Without "done" the guard sends the stop frame once this process ends.
   port_.setFollower(nullptr);
   for (void** handle : {&guard_, &done_, &letGo_, &letGone_}) {
     if (*handle != nullptr) {
@@ -335,7 +335,7 @@ bool runAsStopGuard() {
   }
   if (WaitForSingleObject(handles.done, 0) != WAIT_OBJECT_0) {
     const std::uint8_t address = static_cast<std::uint8_t>(handles.address);
-    deliverStops(port, stopFramesFor({0xFF, address, 0, 0, 0, 0, 0}));
+    deliverStop(port, stopFrameFor(address));
     port.close();
   } else {
     port.letGo();  // the program's to close: only our handle goes

@@ -53,15 +53,6 @@ std::uint8_t frameChecksum(const CommandFrame& frame) {
   return static_cast<std::uint8_t>(sum & 0xFF);
 }
 
-StopFrames stopFramesFor(const CommandFrame& movement) {
-  const std::uint8_t address = movement[1];
-  if (address == STOP_FRAME[1]) {
-    return {{STOP_FRAME}, 1};
-  }
-  const CommandFrame own = {0xFF, address, 0x00, 0x00, 0x00, 0x00, address};
-  return {{own, STOP_FRAME}, 2};
-}
-
 CommandFrame buildMoveFrame(const FrameInputs& in) {
   CommandFrame frame = {0xFF, 0, 0, 0, 0, 0, 0};
   frame[1] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(in.address) & 0xFF);
@@ -83,6 +74,10 @@ CommandFrame commandFrame(std::uint8_t address, std::uint8_t command1, std::uint
   CommandFrame frame = {0xFF, address, command1, command2, data1, data2, 0};
   frame[6] = frameChecksum(frame);
   return frame;
+}
+
+CommandFrame stopFrameFor(std::uint8_t address) {
+  return commandFrame(address, 0x00, 0x00, 0x00, 0x00);
 }
 
 CommandFrame presetFrame(std::uint8_t address, PresetCommand command, std::uint8_t preset) {

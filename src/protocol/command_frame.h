@@ -20,20 +20,12 @@ using CommandFrame = std::array<std::uint8_t, kFrameSize>;
 /// Stops every movement of receiver 0x01.
 constexpr CommandFrame STOP_FRAME = {0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01};
 
-/// The frames that end a movement, in the order they are sent: a stop
-/// addressed to the receiver that moved (FF a 00 00 00 00 a: the checksum of
-/// an all-zero command is the address), then STOP_FRAME. A movement of
-/// receiver 0x01 ends with STOP_FRAME alone, so its wire stays as it was.
-struct StopFrames {
-  std::array<CommandFrame, 2> frames;
-  std::size_t count;
-
-  const CommandFrame* begin() const { return frames.data(); }
-  const CommandFrame* end() const { return frames.data() + count; }
-};
-
-/// The stop frames for a movement sent as `movement`.
-StopFrames stopFramesFor(const CommandFrame& movement);
+/// The frame that ends a movement of receiver `address`, and no other
+/// receiver's: FF a 00 00 00 00 a (the checksum of an all-zero command is
+/// the address). Several heads often share one RS-485 line, and a stop
+/// for another address would halt a head on its way somewhere. For
+/// receiver 0x01 it is STOP_FRAME.
+CommandFrame stopFrameFor(std::uint8_t address);
 
 /// One row of the direction table: what a -dir word sets.
 struct Direction {

@@ -426,7 +426,7 @@ def check_move_9600(c, r, trace):
     move = "ff2a00023f006b"
     c.that(a["out"] == MOVING, "stdout %r" % a["out"])
     c.that(a["err"] == "", "stderr %r" % a["err"])
-    c.that(wire(r, "line") == move + stop_for(0x2A) + STOP, "wire %s" % wire(r, "line"))
+    c.that(wire(r, "line") == move + stop_for(0x2A), "wire %s" % wire(r, "line"))
     gap = first_time(r, "line", stop_for(0x2A)) - first_time(r, "line", move)
     c.that(0.9 <= gap <= 2.0, "stop %.2f s after the movement frame, not 1 s" % gap)
     u = uart(trace)
@@ -434,7 +434,7 @@ def check_move_9600(c, r, trace):
     # 8 bits, one stop bit, no parity; the driver sets even-parity select
     # (0x10) with parity off, which means nothing.
     c.that(u["lcr"] and u["lcr"][-1] & 0x0f == 0x03, "line control %s, not 8N1" % u["lcr"])
-    c.that(u["sent"].hex() == move + stop_for(0x2A) + STOP, "UART sent %s" % u["sent"].hex())
+    c.that(u["sent"].hex() == move + stop_for(0x2A), "UART sent %s" % u["sent"].hex())
     raised = [i for i, m in enumerate(u["mcr"]) if m & 0x03 == 0x03]
     dropped = [i for i, m in enumerate(u["mcr"]) if m & 0x03 == 0]
     c.that(raised and dropped and dropped[-1] > raised[0],
@@ -457,8 +457,8 @@ def check_two_programs(c, r, trace):
 
 def check_kill_mid_wait(c, r, trace):
     move = "ff050008003f4c"
-    c.that(wire(r, "line") == move + stop_for(5) + STOP, "wire %s" % wire(r, "line"))
-    stop = first_time(r, "line", stop_for(5) + STOP)
+    c.that(wire(r, "line") == move + stop_for(5), "wire %s" % wire(r, "line"))
+    stop = first_time(r, "line", stop_for(5))
     c.that(stop is not None and stop < 1.0 + 1.5, "the guard's stop at %s s" % stop)
 
 
