@@ -54,11 +54,20 @@ TEST(TransmissionTest, WaitsAtLeastTheTime) {
   EXPECT_LT(elapsed, std::chrono::seconds(5));
 }
 
-std::string send(const MoveRequest& request) {
+std::string send(const MoveRequest& request, LineFailure* failure = nullptr) {
   std::ostringstream out;
   std::ostringstream diagnostics;
-  sendMove(out, diagnostics, request);
+  const LineFailure first = sendMove(out, diagnostics, request);
+  if (failure != nullptr) {
+    *failure = first;
+  }
   return out.str();
+}
+
+std::vector<std::uint8_t> then(std::vector<std::uint8_t> first,
+                               const std::vector<std::uint8_t>& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
 }
 
 std::vector<std::uint8_t> bytesOf(std::initializer_list<CommandFrame> frames) {
@@ -73,9 +82,11 @@ TEST(TransmissionTest, SendsMovementThenStopFrame) {
   PtyPair pty;
   const auto bound = testsupport::bindPort(4, pty.slavePath());
   const CommandFrame down = {0xFF, 0x0A, 0x00, 0x10, 0x00, 0x3F, 0x59};
-  EXPECT_EQ(send({4, 4800, down, 0.0f}), "\n");
+  LineFailure failure = LineFailure::kLineFailed;
+  EXPECT_EQ(send({4, 4800, down, 0.0f}, &failure), "\n");
+  EXPECT_EQ(failure, LineFailure::kNone);
   const CommandFrame stopReceiver10 = {0xFF, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x0A};
-  EXPECT_EQ(pty.readAvailable(), bytesOf({down, stopReceiver10, STOP_FRAME}));
+  EXPECT_EQ(pty.readAvailable(), bytesOf({down, stopReceiver10}));
   const termios t = pty.slaveSettings();
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B4800));
 }
@@ -95,15 +106,19 @@ TEST(TransmissionTest, ReportsEveryFailureAndGoesOn) {
   const struct {
     std::int32_t port;
     const char* output;
+    LineFailure first;
   } cases[] = {
-      {5, "\nSetCommTimeouts failed\nSetCommState failed\nWriteFile failed\nWriteFile failed\n"},
-      {6, "\nSetCommTimeouts failed\nSetCommState failed\n"},
-      {7, "\nFailed to open port\n"},
-      {0, "\nFailed to open port\n"},
-      {-3, "\nFailed to open port\n"},
+      {5, "\nSetCommTimeouts failed\nSetCommState failed\nWriteFile failed\nWriteFile failed\n",
+       LineFailure::kLineFailed},
+      {6, "\nSetCommTimeouts failed\nSetCommState failed\n", LineFailure::kLineFailed},
+      {7, "\nFailed to open port\n", LineFailure::kPortNotOpened},
+      {0, "\nFailed to open port\n", LineFailure::kPortNotOpened},
+      {-3, "\nFailed to open port\n", LineFailure::kPortNotOpened},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(send({c.port, 2400, STOP_FRAME, 0.0f}), c.output) << c.port;
+    LineFailure failure = LineFailure::kNone;
+    EXPECT_EQ(send({c.port, 2400, STOP_FRAME, 0.0f}, &failure), c.output) << c.port;
+    EXPECT_EQ(failure, c.first) << c.port;
   }
 }
 
@@ -139,7 +154,8 @@ void answerQueries(PtyPair& pty, const Stream (&streams)[2]) {
 }
 
 // The head's replies among what else a line carries, against what the
-// program prints.
+// program takes for its position. A reply that waited on the line before
+// the query is not one.
 TEST(TransmissionTest, ReadsThePositionAmongWhatTheLineCarries) {
   const auto pan = replyFrom(0x01, 0x59, 12345);  // 123.45
   const auto tilt = replyFrom(0x01, 0x5B, 1000);  // 10.00
@@ -147,40 +163,72 @@ TEST(TransmissionTest, ReadsThePositionAmongWhatTheLineCarries) {
   const std::vector<std::uint8_t> echo = {0xFF, 0x01, 0x00, 0x51, 0x00, 0x00, 0x52};
   auto broken = pan;
   broken[6] ^= 0xFF;
-  const std::string where = "\nPosizione pan 123.45 gradi, tilt 10.00 gradi\n";
-  const std::string none = "\nNessuna risposta dal brandeggio\n";
+  const std::optional<std::uint16_t> where[2] = {12345, 1000};
+  const std::optional<std::uint16_t> none[2] = {};
   const struct {
     const char* what;
+    std::vector<std::uint8_t> stale;  // on the line before the run
     Stream streams[2];
-    std::string out;
+    std::optional<std::uint16_t> angles[2];
     std::string says;  // in the diagnostics, when not empty
   } cases[] = {
-      {"plain", {{pan}, {tilt}}, where, ""},
-      {"general responses and the echo first", {{general, echo, pan}, {general, tilt}}, where, ""},
-      {"in pieces",
-       {{{pan.begin(), pan.begin() + 3}, {pan.begin() + 3, pan.end()}}, {tilt}},
-       where,
+      {"plain", {}, {{pan}, {tilt}}, {where[0], where[1]}, ""},
+      {"general responses and the echo first",
+       {},
+       {{general, echo, pan}, {general, tilt}},
+       {where[0], where[1]},
        ""},
-      {"another receiver's reply first", {{replyFrom(0x02, 0x59, 1), pan}, {tilt}}, where, ""},
-      {"a broken reply, then a good one", {{broken, pan}, {tilt}}, where, ""},
-      {"only a broken reply", {{broken}, {tilt}}, none, "no reply to the pan position query"},
-      {"silence", {{}, {}}, none, "nothing came"},
-      {"tilt silent", {{pan}, {}}, none, "no reply to the tilt position query"},
+      {"in pieces",
+       {},
+       {{{pan.begin(), pan.begin() + 3}, {pan.begin() + 3, pan.end()}}, {tilt}},
+       {where[0], where[1]},
+       ""},
+      {"another receiver's reply first",
+       {},
+       {{replyFrom(0x02, 0x59, 1), pan}, {tilt}},
+       {where[0], where[1]},
+       ""},
+      {"a broken reply, then a good one", {}, {{broken, pan}, {tilt}}, {where[0], where[1]}, ""},
+      {"only a broken reply",
+       {},
+       {{broken}, {tilt}},
+       {none[0], none[1]},
+       "no reply to the pan position query"},
+      {"silence", {}, {{}, {}}, {none[0], none[1]}, "nothing came"},
+      {"tilt silent", {}, {{pan}, {}}, {none[0], none[1]}, "no reply to the tilt position query"},
+      {"stale replies waiting, then silence",
+       then(replyFrom(0x01, 0x59, 0), replyFrom(0x01, 0x5B, 0)),
+       {{}, {}},
+       {none[0], none[1]},
+       "nothing came"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     PtyPair pty;
     const auto bound = testsupport::bindPort(4, pty.slavePath());
+    termios raw = pty.slaveSettings();  // as a serial line: no echo, no lines
+    cfmakeraw(&raw);
+    tcsetattr(pty.slave(), TCSANOW, &raw);
+    ASSERT_EQ(::write(pty.master(), c.stale.data(), c.stale.size()),
+              static_cast<ssize_t>(c.stale.size()));
     std::thread head(answerQueries, std::ref(pty), std::cref(c.streams));
     std::ostringstream out;
     std::ostringstream diagnostics;
-    sendCommands(out, diagnostics,
-                 {4,
-                  9600,
-                  {positionQueryFrame(0x01, Axis::kPan), positionQueryFrame(0x01, Axis::kTilt)},
-                  true});
+    CommandRequest request;
+    request.portNumber = 4;
+    request.baudRate = 9600;
+    request.frames = {positionQueryFrame(0x01, Axis::kPan), positionQueryFrame(0x01, Axis::kTilt)};
+    request.readsPosition = true;
+    const CommandResult result = sendCommands(out, diagnostics, request);
     head.join();
-    EXPECT_EQ(out.str(), c.out);
+    EXPECT_EQ(out.str(), "\n");
+    const bool answered = c.angles[0] && c.angles[1];
+    ASSERT_EQ(result.position.has_value(), answered);
+    EXPECT_EQ(result.failure, answered ? LineFailure::kNone : LineFailure::kNoAnswer);
+    if (answered) {
+      EXPECT_EQ(result.position->pan, *c.angles[0]);
+      EXPECT_EQ(result.position->tilt, *c.angles[1]);
+    }
     if (c.says.empty()) {
       EXPECT_EQ(diagnostics.str(), "");
     } else {
@@ -195,7 +243,11 @@ TEST(TransmissionTest, SendsCommandsWithoutAStop) {
   const CommandFrame preset = presetFrame(0x0A, PresetCommand::kGoTo, 3);
   std::ostringstream out;
   std::ostringstream diagnostics;
-  sendCommands(out, diagnostics, {4, 2400, {preset}, false});
+  CommandRequest request;
+  request.portNumber = 4;
+  request.address = 0x0A;
+  request.frames = {preset};
+  EXPECT_EQ(sendCommands(out, diagnostics, request).failure, LineFailure::kNone);
   EXPECT_EQ(out.str(), "\n");
   EXPECT_EQ(pty.readAvailable(), bytesOf({preset}));
 }

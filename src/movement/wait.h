@@ -1,12 +1,30 @@
 // The movement's wait: for its time, or less when something makes going on
-// pointless. Implemented once per platform (wait_posix.cpp,
-// wait_win32.cpp).
+// pointless. Also the wait between the questions to a head on its way. Implemented once per
+// platform (wait_posix.cpp, wait_win32.cpp).
 #ifndef PTMOVE_MOVEMENT_WAIT_H_
 #define PTMOVE_MOVEMENT_WAIT_H_
+
+#include <cstdint>
+#include <limits>
 
 #include "port.h"
 
 namespace ptmove {
+
+/// The wait for a duration: seconds x 1000 in double precision, truncated
+/// toward zero. Negative and NaN durations wait 0 ms; counts beyond 64 bits
+/// saturate.
+inline std::uint64_t waitMilliseconds(float durationSeconds) {
+  const double milliseconds = static_cast<double>(durationSeconds) * 1000.0;
+  if (!(milliseconds > 0.0)) {
+    return 0;  // negative, zero or NaN
+  }
+  constexpr double kLimit = 18446744073709551616.0;  // 2^64
+  if (milliseconds >= kLimit) {
+    return std::numeric_limits<std::uint64_t>::max();
+  }
+  return static_cast<std::uint64_t>(milliseconds);
+}
 
 /// How a wait ended.
 enum class WaitEnd { kElapsed, kInterrupted, kPortHungUp, kGuardEnded };
