@@ -19,6 +19,7 @@ const char kPresetMessage[] =
     "Errore nell'impostare il numero del preset.\nDeve essere compreso tra 1 e 255\n";
 const char kAngleMessage[] =
     "Errore nell'impostare la posizione del brandeggio.\nDeve essere compresa tra 0 e 360 gradi\n";
+const char kWaitMessage[] = "Errore nell'impostare il tempo di attesa dell'arrivo.\n";
 
 std::string unknown(const std::string& word) {
   return "Parametro \"" + word + "\" errato. Utilizza -h per visualizzare l'help\n\n";
@@ -172,8 +173,9 @@ TEST(OptionParserTest, RefusedValueIsReadAsTheNextOption) {
 }
 
 // The head's other actions: the last action option accepted decides, a
-// refused one changes nothing, -pan and -tilt combine, and -pos leaves the
-// last value's status as it is.
+// refused one changes nothing, -pan and -tilt combine, and -pos and -stop,
+// which take no value, count as an accepted one. -wait and -e go with any
+// action.
 TEST(OptionParserTest, ActionOptions) {
   const auto action = [](Action expected) {
     return [expected](const MoveSettings& s) { EXPECT_EQ(s.action, expected); };
@@ -215,8 +217,31 @@ TEST(OptionParserTest, ActionOptions) {
        true,
        [](const MoveSettings& s) {
          EXPECT_EQ(s.action, Action::kReportPosition);
-         EXPECT_FALSE(s.lastValueOk) << "like -d, it takes no value";
+         EXPECT_TRUE(s.lastValueOk) << "an action alone makes a run";
        }},
+      {{"-Stop", "-e"},
+       "",
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_EQ(s.action, Action::kStop);
+         EXPECT_TRUE(s.lastValueOk && s.exitStatusWanted && !s.somethingRefused);
+       }},
+      {{"-stop", "-preset", "2"}, "", true, action(Action::kGoToPreset)},
+      {{"-preset", "2", "-WAIT", "2.5"},
+       "",
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_TRUE(s.waitGiven && s.waitsForArrival());
+         EXPECT_EQ(s.waitSeconds, 2.5f);
+       }},
+      {{"-wait", "-1"},
+       kWaitMessage + unknown("-1"),
+       false,
+       [](const MoveSettings& s) { EXPECT_TRUE(!s.waitGiven && s.somethingRefused); }},
+      {{"-pos", "-wait", "1"},
+       "",
+       true,
+       [](const MoveSettings& s) { EXPECT_FALSE(s.waitsForArrival()); }},
       {{"-preset", "3", "-dir", "x"}, kDirectionMessage, true, action(Action::kMove)},
       {{"-dir", "r", "-pos", "-preset", "4"}, "", true, action(Action::kGoToPreset)},
       {{"-preset", "4", "-dir", "-pos"}, kDirectionMessage, true, action(Action::kReportPosition)},

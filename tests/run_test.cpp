@@ -17,12 +17,14 @@ const char kNoDuration[] = " - Non hai impostato il tempo di movimento\n";
 
 struct Outcome {
   std::string output;
+  int status = -1;
   int sends = 0;
   MoveRequest request;
   CommandRequest commands;
 };
 
-Outcome run(std::vector<std::string> args) {
+// Runs with a line that records what it was handed and answers `result`.
+Outcome run(std::vector<std::string> args, const CommandResult& result = {}) {
   Outcome outcome;
   std::ostringstream out;
   std::ostringstream diagnostics;
@@ -30,14 +32,15 @@ Outcome run(std::vector<std::string> args) {
                        o << "<send>";
                        ++outcome.sends;
                        outcome.request = r;
+                       return result.failure;
                      },
                      [&](std::ostream& o, std::ostream&, const CommandRequest& r) {
                        o << "<commands>";
                        ++outcome.sends;
                        outcome.commands = r;
+                       return result;
                      }};
-  const int status = runProgram(args, out, diagnostics, line);
-  EXPECT_EQ(status, 0);
+  outcome.status = runProgram(args, out, diagnostics, line);
   EXPECT_EQ(diagnostics.str(), "") << "the parser's messages are for standard output only";
   outcome.output = out.str();
   return outcome;
@@ -72,25 +75,112 @@ TEST(RunTest, DecidesWhatTheRunDoes) {
        "\nCancellazione del preset 200\n<commands>"},
       {{"ptmove", "-com", "1", "-tilt", "10"},
        "\nBrandeggio verso la posizione impostata\n<commands>"},
-      {{"ptmove", "-pos", "-com", "1"}, "\nLettura della posizione del brandeggio\n<commands>"},
+      {{"ptmove", "-pos", "-com", "1"},
+       "\nLettura della posizione del brandeggio\n<commands>Nessuna risposta dal brandeggio\n"},
       {{"ptmove", "-preset", "3"}, std::string("\n") + kWarning + kNoPort},
       {{"ptmove", "-com", "1", "-preset", "3", "-dir", "r"},
        std::string("\n") + kWarning + kNoDuration},
       {{"ptmove", "-com", "1", "-preset", "0"},
        "Errore nell'impostare il numero del preset.\nDeve essere compreso tra 1 e 255\n"
        "Parametro \"0\" errato. Utilizza -h per visualizzare l'help\n\n"},
-      {{"ptmove", "-com", "1", "-ch", "0A", "-preset", "17", "-d"},
-       "Porta selezionata COM1\nBaud rate 2400\nIndirizzo 0x0a\nDirezione di movimento: "
-       "Tempo esecuzione comando 1 sec.\nComando inviato: \n"
-       " 0xff 0x0a 0x00 0x07 0x00 0x11 0x22\nBrandeggio verso il preset 17\n<commands>"},
+      {{"ptmove", "-pos"}, std::string("\n") + kWarning + kNoPort},
+      {{"ptmove", "-stop"}, std::string("\n") + kWarning + kNoPort},
+      {{"ptmove", "-com", "1", "-ch", "5", "-stop"}, "\nArresto del brandeggio\n<commands>"},
+      {{"ptmove", "-com", "1", "-stop", "-dir", "r", "-t", "1"},
+       std::string("\n") + kMoving + "<send>"},
+      {{"ptmove", "-com", "1", "-dir", "r", "-t", "1", "-pos", "-br"},
+       "Errore nell'impostare il Baud Rate della porta seriale\n\n"},
+      // -d shows what an action does and each of its frames; no direction
+      // or time, which play no part.
+      {{"ptmove", "-com", "1", "-ch", "0A", "-preset", "17", "-d", "-wait", "2.5"},
+       "Porta selezionata COM1\nBaud rate 2400\nIndirizzo 0x0a\nAzione: vai al preset 17\n"
+       "Attesa dell'arrivo fino a 2.5 sec.\nComando inviato: \n"
+       " 0xff 0x0a 0x00 0x07 0x00 0x11 0x22\n"
+       "Richieste della posizione, ripetute fino all'arrivo: \n"
+       " 0xff 0x0a 0x00 0x51 0x00 0x00 0x5b\n 0xff 0x0a 0x00 0x53 0x00 0x00 0x5d\n"
+       "Brandeggio verso il preset 17\n<commands>Nessuna risposta dal brandeggio\n"},
       {{"ptmove", "-com", "1", "-pan", "123.45", "-tilt", "359.996", "-d"},
-       "Porta selezionata COM1\nBaud rate 2400\nIndirizzo 0x01\nDirezione di movimento: "
-       "Tempo esecuzione comando 1 sec.\nComando inviato: \n"
-       " 0xff 0x01 0x00 0x4b 0x30 0x39 0xb5 0xff 0x01 0x00 0x4d 0x00 0x00 0x4e\n"
+       "Porta selezionata COM1\nBaud rate 2400\nIndirizzo 0x01\n"
+       "Azione: vai alla posizione pan 123.45 gradi, tilt 0.00 gradi\nComandi inviati: \n"
+       " 0xff 0x01 0x00 0x4b 0x30 0x39 0xb5\n 0xff 0x01 0x00 0x4d 0x00 0x00 0x4e\n"
        "Brandeggio verso la posizione impostata\n<commands>"},
+      {{"ptmove", "-com", "1", "-stop", "-wait", "3", "-d"},
+       "Porta selezionata COM1\nBaud rate 2400\nIndirizzo 0x01\nAzione: arresto\n"
+       "Comando inviato: \n 0xff 0x01 0x00 0x00 0x00 0x00 0x01\n"
+       "Arresto del brandeggio\n<commands>"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(run(c.args).output, c.output) << ::testing::PrintToString(c.args);
+    const Outcome outcome = run(c.args);
+    EXPECT_EQ(outcome.output, c.output) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(outcome.status, 0) << "without -e";
+  }
+}
+
+// What the head said, as the run prints it; -wait only where the head was
+// sent somewhere.
+TEST(RunTest, PrintsWhatTheHeadSaid) {
+  const Position where{12345, 1000};
+  const std::string at = "pan 123.45 gradi, tilt 10.00 gradi\n";
+  const struct {
+    std::vector<std::string> args;
+    CommandResult result;
+    std::string last;  // what follows the line's own output
+    bool waits;
+  } cases[] = {
+      {{"-pos"}, {LineFailure::kNone, where, false}, "Posizione " + at, false},
+      {{"-pos"}, {LineFailure::kNoAnswer, {}, false}, "Nessuna risposta dal brandeggio\n", false},
+      {{"-pos"}, {LineFailure::kPortNotOpened, {}, false}, "", false},
+      {{"-preset", "3", "-wait", "5"},
+       {LineFailure::kNone, where, true},
+       "Brandeggio arrivato: " + at,
+       true},
+      {{"-pan", "123.45", "-wait", "5"},
+       {LineFailure::kNotArrived, where, false},
+       "Brandeggio non arrivato: " + at,
+       true},
+      {{"-wait", "5", "-tilt", "10"},
+       {LineFailure::kNoAnswer, {}, false},
+       "Nessuna risposta dal brandeggio\n",
+       true},
+      {{"-setpreset", "3", "-wait", "5"}, {}, "", false},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"pt", "-com", "1"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Outcome outcome = run(args, c.result);
+    const std::string output = outcome.output;
+    EXPECT_EQ(output.substr(output.find("<commands>") + 10), c.last) << output;
+    EXPECT_EQ(outcome.commands.arrival.has_value(), c.waits) << output;
+  }
+}
+
+// -e: the first failure the run met decides the exit status.
+TEST(RunTest, ExitStatusSaysWhatHappened) {
+  const struct {
+    std::vector<std::string> args;
+    LineFailure failure;
+    int status;
+  } cases[] = {
+      {{"-e", "-com", "1", "-dir", "r", "-t", "1"}, LineFailure::kNone, 0},
+      {{"-com", "1", "-dir", "r", "-t", "1"}, LineFailure::kPortNotOpened, 0},
+      {{"-com", "1", "-dir", "r", "-t", "1", "-E"}, LineFailure::kPortNotOpened, 69},
+      {{"-e", "-com", "1", "-dir", "r", "-t", "1"}, LineFailure::kLineFailed, 74},
+      {{"-e", "-com", "1", "-preset", "3", "-wait", "1"}, LineFailure::kNotArrived, 75},
+      {{"-e", "-com", "1", "-pos"}, LineFailure::kNoAnswer, 76},
+      {{"-e", "-h"}, LineFailure::kNone, 0},
+      {{"-e"}, LineFailure::kNone, 64},
+      {{"-e", "-d"}, LineFailure::kNone, 64},
+      {{"-e", "-dir", "r", "-t", "1"}, LineFailure::kNone, 64},
+      {{"-e", "-com", "1", "-dir", "x", "-t", "1"}, LineFailure::kNone, 64},
+      {{"-e", "-com", "1", "-dir", "r", "-t", "1", "-br"}, LineFailure::kNone, 64},
+      {{"-e", "-com", "1", "-br", "-dir", "r", "-t", "1"}, LineFailure::kNone, 64},
+      {{"-com", "1", "-dirr", "r", "-e"}, LineFailure::kNone, 64},
+      {{"-e", "-com", "1", "-vel", "150"}, LineFailure::kNone, 64},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"pt"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(run(args, {c.failure, {}, false}).status, c.status) << ::testing::PrintToString(args);
   }
 }
 

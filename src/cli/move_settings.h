@@ -10,8 +10,8 @@
 
 namespace ptmove {
 
-/// What a run does on the line: today's timed movement, or one of the
-/// head's other commands, which need no stop.
+/// What a run does on the line: the timed movement, or one of the head's
+/// other commands, which need no stop.
 enum class Action {
   kMove,            // -dir, or none of these options
   kGoToPreset,      // -preset
@@ -19,6 +19,7 @@ enum class Action {
   kClearPreset,     // -clearpreset
   kGoToPosition,    // -pan and/or -tilt
   kReportPosition,  // -pos
+  kStop,            // -stop
 };
 
 struct MoveSettings {
@@ -47,6 +48,23 @@ struct MoveSettings {
   float tiltDegrees = 0.0f;       // -tilt, 0 to under 360
   bool panGiven = false;
   bool tiltGiven = false;
+  float waitSeconds = 0.0f;  // -wait: how long to wait for the head to arrive
+  bool waitGiven = false;
+  bool exitStatusWanted = false;  // -e: the exit status says what happened
+  // A value or a word of the command line was refused, even when the run
+  // went on.
+  bool somethingRefused = false;
+
+  /// Whether the run waits for the head to arrive: -wait after a preset or
+  /// a position, and no other action.
+  bool waitsForArrival() const {
+    return waitGiven && (action == Action::kGoToPreset || action == Action::kGoToPosition);
+  }
+
+  /// The receiver's address as frames carry it: its low byte.
+  std::uint8_t receiver() const {
+    return static_cast<std::uint8_t>(static_cast<std::uint32_t>(address) & 0xFF);
+  }
 
   FrameInputs frameInputs() const {
     return {address, command1, command2, speedPercent, directionGiven, panMove, tiltMove};

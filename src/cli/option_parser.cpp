@@ -22,6 +22,9 @@ enum class Option {
   kPan,
   kTilt,
   kReportPosition,
+  kStop,
+  kWait,
+  kExitStatus,
 };
 
 struct OptionRow {
@@ -53,6 +56,9 @@ constexpr OptionRow kOptions[] = {
     {"-pan", Option::kPan, kAngleRefusal},
     {"-tilt", Option::kTilt, kAngleRefusal},
     {"-pos", Option::kReportPosition, nullptr},
+    {"-stop", Option::kStop, nullptr},
+    {"-wait", Option::kWait, "Errore nell'impostare il tempo di attesa dell'arrivo.\n"},
+    {"-e", Option::kExitStatus, nullptr},
 };
 
 const OptionRow* findOption(std::string_view word) {
@@ -115,9 +121,14 @@ ScanResult scanInto(Option option, const std::string& value, MoveSettings& setti
     case Option::kTilt:
       result = scanFloat(value, settings.tiltDegrees);
       break;
+    case Option::kWait:
+      result = scanFloat(value, settings.waitSeconds);
+      break;
     case Option::kHelp:
     case Option::kDisplay:
     case Option::kReportPosition:
+    case Option::kStop:
+    case Option::kExitStatus:
       break;
   }
   return result;
@@ -147,6 +158,7 @@ void applyDirection(MoveSettings& settings, std::ostream& out, const char* refus
   const Direction* direction = findDirection(settings.directionWord);
   if (direction == nullptr) {
     settings.directionGiven = false;
+    settings.somethingRefused = true;
     out << refusal;
     return;
   }
@@ -163,6 +175,7 @@ bool readValue(const OptionRow& row, const std::string* value, MoveSettings& set
   accepted = accepted && inRange(row.option, settings);
   if (!accepted) {
     out << row.refusal;
+    settings.somethingRefused = true;
     return false;
   }
   switch (row.option) {
@@ -193,10 +206,48 @@ bool readValue(const OptionRow& row, const std::string* value, MoveSettings& set
       settings.action = Action::kGoToPosition;
       settings.tiltGiven = true;
       break;
+    case Option::kWait:
+      settings.waitGiven = true;
+      break;
     default:
       break;
   }
   return true;
+}
+
+// Whether any of `args` from `first` on is the option -e: a script that
+// asks for an exit status gets one even when the walk stops before it.
+bool exitStatusAskedFrom(const std::vector<std::string>& args, std::size_t first) {
+  std::string word;
+  for (std::size_t i = first; i < args.size(); ++i) {
+    if (scanWord(args[i], word) == ScanResult::kConverted && equalsIgnoreCase(word, "-e")) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Applies an option that takes no value.
+void applyFlag(Option option, MoveSettings& settings) {
+  switch (option) {
+    case Option::kHelp:
+      settings.helpWanted = true;
+      break;
+    case Option::kDisplay:
+      settings.displayWanted = true;
+      break;
+    case Option::kExitStatus:
+      settings.exitStatusWanted = true;
+      break;
+    case Option::kReportPosition:
+    case Option::kStop:
+      // An action, which counts as an accepted value: it alone makes a run.
+      settings.action = option == Option::kStop ? Action::kStop : Action::kReportPosition;
+      settings.lastValueOk = true;
+      break;
+    default:
+      break;
+  }
 }
 
 }  // namespace
@@ -209,18 +260,12 @@ bool parseCommandLine(const std::vector<std::string>& args, MoveSettings& settin
     const OptionRow* row = findOption(word);
     if (row == nullptr) {
       out << "Parametro \"" << word << "\" errato. Utilizza -h per visualizzare l'help\n\n";
+      settings.somethingRefused = true;
+      settings.exitStatusWanted = settings.exitStatusWanted || exitStatusAskedFrom(args, i + 1);
       return false;
     }
-    if (row->option == Option::kHelp) {
-      settings.helpWanted = true;
-      continue;
-    }
-    if (row->option == Option::kDisplay) {
-      settings.displayWanted = true;
-      continue;
-    }
-    if (row->option == Option::kReportPosition) {
-      settings.action = Action::kReportPosition;
+    if (row->refusal == nullptr) {
+      applyFlag(row->option, settings);
       continue;
     }
     const std::string* value = i + 1 < args.size() ? &args[i + 1] : nullptr;

@@ -65,6 +65,77 @@ void printHelp(std::ostream& out, const std::string& programWord) {
   out << std::endl;
 }
 
+namespace {
+
+// What an action other than the movement does, for the display: "vai al
+// preset 3". Numbers as text: the stream is in hexadecimal by now.
+std::string actionText(const MoveSettings& settings) {
+  const std::string preset = std::to_string(settings.presetNumber);
+  switch (settings.action) {
+    case Action::kGoToPreset:
+      return "vai al preset " + preset;
+    case Action::kStorePreset:
+      return "memorizza il preset " + preset;
+    case Action::kClearPreset:
+      return "cancella il preset " + preset;
+    case Action::kGoToPosition: {
+      std::string text = "vai alla posizione";
+      if (settings.panGiven) {
+        text += " pan " + degreesText(hundredths(settings.panDegrees)) + " gradi";
+      }
+      if (settings.tiltGiven) {
+        text += std::string(settings.panGiven ? "," : "") + " tilt " +
+                degreesText(hundredths(settings.tiltDegrees)) + " gradi";
+      }
+      return text;
+    }
+    case Action::kReportPosition:
+      return "leggi la posizione";
+    case Action::kStop:
+      return "arresto";
+    case Action::kMove:
+      break;
+  }
+  return "";
+}
+
+void printFrame(std::ostream& out, const CommandFrame& frame) {
+  for (std::uint8_t byte : frame) {
+    out << " 0x" << std::setw(2) << static_cast<unsigned>(byte);
+  }
+}
+
+// Each frame on a line of its own, the last line left open.
+void printFrameLines(std::ostream& out, const std::vector<CommandFrame>& frames) {
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    if (i > 0) {
+      out << std::endl;
+    }
+    printFrame(out, frames[i]);
+  }
+}
+
+// The display of an action other than the movement: what it is, how long
+// it waits for the head, and each frame it sends; no direction or time
+// that plays no part in it.
+void printAction(std::ostream& out, const MoveSettings& settings,
+                 const std::vector<CommandFrame>& frames) {
+  out << "Azione: " << actionText(settings) << std::endl;
+  if (settings.waitsForArrival()) {
+    out << "Attesa dell'arrivo fino a " << formatDefaultFloat(settings.waitSeconds) << " sec."
+        << std::endl;
+  }
+  out << (frames.size() > 1 ? "Comandi inviati: " : "Comando inviato: ") << std::endl;
+  printFrameLines(out, frames);
+  if (settings.waitsForArrival()) {
+    out << std::endl << "Richieste della posizione, ripetute fino all'arrivo: " << std::endl;
+    printFrameLines(out, {positionQueryFrame(settings.receiver(), Axis::kPan),
+                          positionQueryFrame(settings.receiver(), Axis::kTilt)});
+  }
+}
+
+}  // namespace
+
 void printSettings(std::ostream& out, const MoveSettings& settings,
                    const std::vector<CommandFrame>& frames) {
   out << "Porta selezionata COM" << settings.portNumber << std::endl;
@@ -72,6 +143,10 @@ void printSettings(std::ostream& out, const MoveSettings& settings,
   // Hexadecimal with fill '0' stays in force on the stream from here on.
   out << "Indirizzo 0x" << std::hex << std::setfill('0') << std::setw(2) << settings.address
       << std::endl;
+  if (settings.action != Action::kMove) {
+    printAction(out, settings, frames);
+    return;
+  }
   out << "Direzione di movimento: ";
   if (const Direction* direction = findDirection(settings.directionWord)) {
     out << direction->displayText << std::endl;
@@ -83,9 +158,7 @@ void printSettings(std::ostream& out, const MoveSettings& settings,
       << std::endl;
   out << "Comando inviato: " << std::endl;
   for (const CommandFrame& frame : frames) {
-    for (std::uint8_t byte : frame) {
-      out << " 0x" << std::setw(2) << static_cast<unsigned>(byte);
-    }
+    printFrame(out, frame);
   }
 }
 

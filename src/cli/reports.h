@@ -17,9 +17,10 @@ void printBanner(std::ostream& out, const std::string& programWord);
 void printHelp(std::ostream& out, const std::string& programWord);
 
 /// Shows the settings as parsed and the bytes of `frames`, the frames the
-/// run sends (the movement frame, or a command's), all on one line. Leaves
+/// run sends: for a movement its direction, time and frame; for another
+/// action what it is and each of its frames on a line of its own. Leaves
 /// the stream in hexadecimal with fill '0' and ends without a line end: the
-/// caller closes the line of frame bytes.
+/// caller closes the last line of frame bytes.
 void printSettings(std::ostream& out, const MoveSettings& settings,
                    const std::vector<CommandFrame>& frames);
 

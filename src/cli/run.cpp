@@ -31,7 +31,7 @@ void printMissing(std::ostream& out, const MoveSettings& settings, bool portAlon
 // The frames the run's action sends, in order: the movement frame for a
 // movement, else the command's own.
 std::vector<CommandFrame> actionFrames(const MoveSettings& settings, const CommandFrame& move) {
-  const auto address = static_cast<std::uint8_t>(static_cast<std::uint32_t>(settings.address));
+  const std::uint8_t address = settings.receiver();
   const auto preset = static_cast<std::uint8_t>(settings.presetNumber);
   switch (settings.action) {
     case Action::kGoToPreset:
@@ -52,6 +52,8 @@ std::vector<CommandFrame> actionFrames(const MoveSettings& settings, const Comma
     }
     case Action::kReportPosition:
       return {positionQueryFrame(address, Axis::kPan), positionQueryFrame(address, Axis::kTilt)};
+    case Action::kStop:
+      return {stopFrameFor(address)};
     case Action::kMove:
       break;
   }
@@ -73,10 +75,81 @@ std::string actionLine(const MoveSettings& settings) {
       return "Brandeggio verso la posizione impostata";
     case Action::kReportPosition:
       return "Lettura della posizione del brandeggio";
+    case Action::kStop:
+      return "Arresto del brandeggio";
     case Action::kMove:
       break;
   }
   return "";
+}
+
+// What a wait for the head takes as arrived: the angles sent, or, after a
+// preset, a head that has stopped moving.
+Arrival arrivalFor(const MoveSettings& settings) {
+  Arrival arrival;
+  arrival.withinSeconds = settings.waitSeconds;
+  arrival.settles = settings.action == Action::kGoToPreset;
+  if (settings.action == Action::kGoToPosition) {
+    if (settings.panGiven) {
+      arrival.pan = hundredths(settings.panDegrees);
+    }
+    if (settings.tiltGiven) {
+      arrival.tilt = hundredths(settings.tiltDegrees);
+    }
+  }
+  return arrival;
+}
+
+// "pan 123.45 gradi, tilt 10.00 gradi", as text whatever the locale or the
+// stream's base after -d.
+std::string anglesText(const Position& position) {
+  return "pan " + degreesText(position.pan) + " gradi, tilt " + degreesText(position.tilt) +
+         " gradi";
+}
+
+// What the head said, after the commands: where it is, or whether it
+// arrived. Nothing when the port could not be opened.
+void printWhatTheHeadSaid(std::ostream& out, const MoveSettings& settings,
+                          const CommandResult& result) {
+  if (result.failure == LineFailure::kPortNotOpened) {
+    return;
+  }
+  const bool reports = settings.action == Action::kReportPosition;
+  if (!reports && !settings.waitsForArrival()) {
+    return;
+  }
+  if (!result.position) {
+    out << "Nessuna risposta dal brandeggio" << std::endl;
+  } else if (reports) {
+    out << "Posizione " << anglesText(*result.position) << std::endl;
+  } else {
+    out << (result.arrived ? "Brandeggio arrivato: " : "Brandeggio non arrivato: ")
+        << anglesText(*result.position) << std::endl;
+  }
+}
+
+// The exit status: 0 unless -e asked for one; then the first failure, the
+// command line's coming before the line's.
+int exitStatus(const MoveSettings& settings, bool commandLineFailed, LineFailure failure) {
+  if (!settings.exitStatusWanted) {
+    return kExitOk;
+  }
+  if (commandLineFailed) {
+    return kExitUsage;
+  }
+  switch (failure) {
+    case LineFailure::kNone:
+      return kExitOk;
+    case LineFailure::kPortNotOpened:
+      return kExitUnavailable;
+    case LineFailure::kLineFailed:
+      return kExitIoError;
+    case LineFailure::kNotArrived:
+      return kExitTempFail;
+    case LineFailure::kNoAnswer:
+      return kExitProtocol;
+  }
+  return kExitOk;
 }
 
 }  // namespace
@@ -93,10 +166,13 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
     // Scripts that start the program bare see exactly this.
     printBanner(out, settings.programWord);
     out << std::endl;
-    return 0;
+    return kExitOk;
   }
+  const auto endOfCommandLine = [&settings](bool failed) {
+    return exitStatus(settings, failed || settings.somethingRefused, LineFailure::kNone);
+  };
   if (!parseCommandLine(args, settings, out)) {
-    return 0;
+    return endOfCommandLine(true);
   }
 
   const CommandFrame frame = buildMoveFrame(settings.frameInputs());
@@ -110,31 +186,40 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
 
   if (settings.helpWanted) {
     printHelp(out, settings.programWord);
-    return 0;
+    return endOfCommandLine(false);
   }
   if (!settings.lastValueOk) {
-    return 0;  // the most recent value was refused: end without a word
+    return endOfCommandLine(true);  // nothing to do, or the last value refused: no word
   }
   if (settings.action != Action::kMove) {
     // The head's other commands need the port alone: no direction, no time.
     if (!settings.portGiven) {
       printMissing(out, settings, true);
-      return 0;
+      return endOfCommandLine(true);
     }
     out << actionLine(settings) << std::endl;
-    line.commands(out, diagnostics,
-                  CommandRequest{settings.portNumber, settings.baudRate, frames,
-                                 settings.action == Action::kReportPosition});
-    return 0;
+    CommandRequest request;
+    request.portNumber = settings.portNumber;
+    request.baudRate = settings.baudRate;
+    request.address = settings.receiver();
+    request.frames = frames;
+    request.readsPosition = settings.action == Action::kReportPosition;
+    if (settings.waitsForArrival()) {
+      request.arrival = arrivalFor(settings);
+    }
+    const CommandResult result = line.commands(out, diagnostics, request);
+    printWhatTheHeadSaid(out, settings, result);
+    return exitStatus(settings, settings.somethingRefused, result.failure);
   }
   if (settings.portGiven && settings.directionGiven && settings.durationGiven) {
     out << "Brandeggio in movimento  " << std::endl;
-    line.move(out, diagnostics,
-              MoveRequest{settings.portNumber, settings.baudRate, frame, settings.durationSeconds});
-    return 0;
+    const LineFailure failure = line.move(
+        out, diagnostics,
+        MoveRequest{settings.portNumber, settings.baudRate, frame, settings.durationSeconds});
+    return exitStatus(settings, settings.somethingRefused, failure);
   }
   printMissing(out, settings, false);
-  return 0;
+  return endOfCommandLine(true);
 }
 
 }  // namespace ptmove

@@ -15,6 +15,7 @@
 #include "reports.h"
 #include "run.h"
 #include "transmission.h"
+#include "wait.h"
 
 namespace {
 
@@ -42,9 +43,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const ptmove::Line line = {
       [](std::ostream& o, std::ostream&, const ptmove::MoveRequest& request) {
         o << ptmove::waitMilliseconds(request.durationSeconds);
+        return ptmove::LineFailure::kNone;
       },
       [](std::ostream& o, std::ostream&, const ptmove::CommandRequest& request) {
         o << request.frames.size();
+        // A head that answers with the first frame's data bytes.
+        ptmove::CommandResult result;
+        if (!request.frames.empty()) {
+          const ptmove::CommandFrame& first = request.frames.front();
+          result.position = ptmove::Position{ptmove::angleIn(first), first[6]};
+          result.arrived = first[6] % 2 == 0;
+        }
+        return result;
       }};
   ptmove::runProgram(args, out, out, line);
 
@@ -56,10 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (ptmove::frameChecksum(frame) != frame[6]) {
     __builtin_trap();
   }
-  for (const ptmove::CommandFrame& stop : ptmove::stopFramesFor(frame)) {
-    if (ptmove::frameChecksum(stop) != stop[6] || stop[2] != 0 || stop[3] != 0) {
-      __builtin_trap();
-    }
+  const ptmove::CommandFrame stop = ptmove::stopFrameFor(frame[1]);
+  if (ptmove::frameChecksum(stop) != stop[6] || stop[1] != frame[1] || stop[3] != 0) {
+    __builtin_trap();
   }
   ptmove::printSettings(reports, settings, {frame});
   ptmove::printBanner(reports, settings.programWord);
