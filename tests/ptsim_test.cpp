@@ -76,11 +76,28 @@ TEST(PtsimTest, DecodesWhatACommandSends) {
        "  line: 9600 bit/s, 8 data bits, no parity, 1 stop bit\n"
        "  T s  FF 05 00 08 00 1F 2C  receiver 5: tilt up, speed 31\n"
        "  T s  FF 05 00 00 00 00 05  receiver 5: stop\n"
-       "  T s  FF 01 00 00 00 00 01  receiver 1: stop\n"
        "summary:\n"
+       "  receiver 5: tilt up, speed 31 for T s\n  receiver 5: " +
+           kEndedAtRest},
+      // The line settings again when a run changes them; any other COM
+      // number is refused and named, never a real port.
+      {{"-com", "2", "--", "sh", "-c",
+        "\"$@\" -com 2 -stop && \"$@\" -com 2 -br 9600 -stop && \"$@\" -com 1 -pos >/dev/null",
+        "sh", PTMOVE_PATH},
+       0,
+       "ptsim: COM2 is PTY (PTMOVE_COM2)\n"
+       "\nArresto del brandeggio\n\n"
+       "  line: 2400 bit/s, 8 data bits, no parity, 1 stop bit\n"
+       "  T s  FF 01 00 00 00 00 01  receiver 1: stop\n"
+       "\nArresto del brandeggio\n\n"
+       "  line: 9600 bit/s, 8 data bits, no parity, 1 stop bit\n"
+       "  T s  FF 01 00 00 00 00 01  receiver 1: stop\n"
+       "ptsim: COM1 was asked for, but COM2 is the one simulated: the port was refused\n"
+       "summary:\n"
+       "  COM1 was asked for, not the simulated COM2\n"
        "  receiver 1: stop (it was not moving)\n"
        "  receiver 1: " +
-           kEndedAtRest + "  receiver 5: tilt up, speed 31 for T s\n  receiver 5: " + kEndedAtRest},
+           kEndedAtRest},
       {{"--", "sh", "-c", "printf '\\015\\012\\377\\001\\000\\000\\000\\000\\001' >$PTMOVE_COM1"},
        0,
        "ptsim: COM1 is PTY (PTMOVE_COM1)\n"

@@ -1,8 +1,8 @@
 // ptsim: a virtual Pelco D pan-tilt head. It runs a command with
-// PTMOVE_COM<N> pointing at a pseudo-terminal, decodes everything the
-// command writes there, moves its receivers as they are told, answers
-// their position queries, and tells what the receivers did and where they
-// ended up.
+// PTMOVE_COM<N> pointing at a pseudo-terminal, and every other COM number
+// at a trap that no run can open, decodes everything the command writes
+// there, moves its receivers as they are told, answers their position
+// queries, and tells what the receivers did and where they ended up.
 //
 //   ptsim [-com N] [-late SECONDS | -silent] [-ack] [-echo] -- COMMAND [ARGS...]
 
@@ -15,6 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +24,7 @@
 
 #include "frame_decoder.h"
 #include "line_speed.h"
+#include "port_traps.h"
 #include "pty_pair.h"
 #include "receivers.h"
 
@@ -45,6 +47,8 @@ constexpr char kHelp[] =
     "Runs COMMAND with PTMOVE_COM<N> (N is 1 unless given) pointing at a\n"
     "pseudo-terminal, and decodes every Pelco D frame the command writes\n"
     "there: what each receiver was told, when, and which were left moving.\n"
+    "Every other COM number leads to a port no run can open, never to a\n"
+    "real one; ptsim says when the command asked for one.\n"
     "Each receiver is a virtual head that turns, travels to positions and\n"
     "presets, and answers the position queries; the summary says where each\n"
     "ended up. The exit status is the command's.\n"
@@ -130,6 +134,18 @@ class Session {
   Session(int master, const Options& options, Clock::time_point start)
       : master_(master), options_(options), start_(start) {}
 
+  // A COM number the command asked for that is not the simulated one.
+  void askedFor(int com) {
+    std::printf(
+        "ptsim: COM%d was asked for, but COM%d is the one simulated: the port was "
+        "refused\n",
+        com, options_.com);
+    std::fflush(stdout);
+    if (std::find(otherPorts_.begin(), otherPorts_.end(), com) == otherPorts_.end()) {
+      otherPorts_.push_back(com);
+    }
+  }
+
   // Decodes what has arrived and answers it; returns false when nothing had.
   bool read() {
     std::uint8_t buffer[4096];
@@ -140,9 +156,13 @@ class Session {
     if (options_.echo) {
       send(buffer, static_cast<std::size_t>(n));
     }
-    if (!sawBytes_) {
-      sawBytes_ = true;
-      std::printf("  line: %s\n", lineSettings(master_).c_str());
+    sawBytes_ = true;
+    // Again whenever a run set the line up otherwise: a script at the
+    // wrong speed shows.
+    const std::string settings = lineSettings(master_);
+    if (settings != shownSettings_) {
+      shownSettings_ = settings;
+      std::printf("  line: %s\n", settings.c_str());
     }
     show(decoder_.feed(buffer, static_cast<std::size_t>(n), now()));
     return true;
@@ -167,6 +187,9 @@ class Session {
     std::printf("summary:\n");
     if (!sawBytes_) {
       std::printf("  nothing was sent\n");
+    }
+    for (int com : otherPorts_) {
+      std::printf("  COM%d was asked for, not the simulated COM%d\n", com, options_.com);
     }
     for (const std::string& line : receivers_.summary(sinceFirstFrame(now()))) {
       std::printf("  %s\n", line.c_str());
@@ -238,6 +261,8 @@ class Session {
   const Options& options_;
   Clock::time_point start_;
   bool sawBytes_ = false;
+  std::string shownSettings_;
+  std::vector<int> otherPorts_;
   double firstFrame_ = -1.0;
   ptmove::FrameDecoder decoder_;
   ptmove::Receivers receivers_;
@@ -274,6 +299,12 @@ int main(int argc, char** argv) {
   tcsetattr(pty.slave(), TCSANOW, &settings);
   const std::string variable = "PTMOVE_COM" + std::to_string(options.com);
   setenv(variable.c_str(), pty.slavePath().c_str(), 1);
+  // A command believed simulated must never drive real hardware.
+  ptmove::PortTraps traps(options.com);
+  if (!traps.error().empty()) {
+    std::fprintf(stderr, "ptsim: %s\n", traps.error().c_str());
+    return 1;
+  }
   std::printf("ptsim: COM%d is %s (%s)\n", options.com, pty.slavePath().c_str(), variable.c_str());
   std::fflush(stdout);
 
@@ -297,8 +328,11 @@ int main(int argc, char** argv) {
   int status = 0;
   for (;;) {
     const int untilAnswer = session.sendDueAnswers();
-    pollfd watch = {pty.master(), POLLIN, 0};
-    poll(&watch, 1, untilAnswer >= 0 && untilAnswer < 20 ? untilAnswer : 20);
+    pollfd watch[2] = {{pty.master(), POLLIN, 0}, {traps.watch(), POLLIN, 0}};
+    poll(watch, 2, untilAnswer >= 0 && untilAnswer < 20 ? untilAnswer : 20);
+    for (int com : traps.sprung()) {
+      session.askedFor(com);
+    }
     session.read();
     const pid_t done = waitpid(child, &status, WNOHANG);
     if (done == child || (done < 0 && errno != EINTR)) {
@@ -307,6 +341,9 @@ int main(int argc, char** argv) {
   }
   while (session.read()) {
     // whatever the command wrote just before it ended
+  }
+  for (int com : traps.sprung()) {
+    session.askedFor(com);
   }
   session.finish();
   return exitStatusOf(status);
