@@ -19,32 +19,11 @@
 
 #ifndef _WIN32
 #include <signal.h>
-#include <time.h>
 #endif
 
+#include "deadline.h"
+
 namespace ptmove {
-
-using Clock = std::chrono::steady_clock;
-
-/// The moment by which a call must be over.
-class Deadline {
- public:
-  /// `wait` from now; a moment beyond the clock's range never comes.
-  static Deadline after(Clock::duration wait);
-  static Deadline afterMilliseconds(std::uint64_t milliseconds);
-  static Deadline never() { return Deadline(Clock::time_point::max()); }
-
-  /// Whichever of the two comes first.
-  static Deadline earlier(Deadline a, Deadline b) { return a.when_ < b.when_ ? a : b; }
-
-  /// The time left, zero once it has passed.
-  Clock::duration left() const;
-  bool passed() const { return left() == Clock::duration::zero(); }
-
- private:
-  explicit Deadline(Clock::time_point when) : when_(when) {}
-  Clock::time_point when_;
-};
 
 #ifdef _WIN32
 using NativeHandle = void*;  // a HANDLE
@@ -54,8 +33,6 @@ using InterruptCode = long;  // a console control event + 1, or 0
 using NativeHandle = int;  // a file descriptor
 constexpr NativeHandle kNoHandle = -1;
 using InterruptCode = std::sig_atomic_t;  // a signal number, or 0
-/// `duration` as ppoll takes it.
-timespec toTimespec(Clock::duration duration);
 #endif
 
 /// What ends a call before its deadline: an interrupt that the layer above
@@ -65,7 +42,7 @@ struct Cancellation {
 #ifdef _WIN32
   void* event = nullptr;  // set when one comes, for a wait to wake on
 #else
-  const sigset_t* letIn = nullptr;  // the mask under which a blocking call lets it in
+  const sigset_t* letIn = nullptr;        // the mask under which a blocking call lets it in
 #endif
   bool requested() const {
     return interrupt != nullptr && *interrupt != 0;
@@ -153,6 +130,11 @@ class Port {
   /// shares the device (the stop guard's process) lets go of it too before
   /// it is opened again. Empty: nobody.
   virtual void setFollower(std::function<void()> onLetGo) = 0;
+
+  /// Called, from another thread, when a call cannot be cut short (a driver
+  /// that ignores cancelling) and the process is about to end, leaving the
+  /// stop to the guard: its last words, with whether it was writing.
+  virtual void whenStuck(std::function<void(bool writing)> lastWords) = 0;
 
   /// The system's handle of the open device, kNoHandle while there is none:
   /// for a wait that watches it for a hang-up (POSIX: poll with no events)

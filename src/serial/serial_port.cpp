@@ -7,38 +7,6 @@
 
 namespace ptmove {
 
-Deadline Deadline::after(Clock::duration wait) {
-  const Clock::time_point now = Clock::now();
-  if (wait >= Clock::time_point::max() - now) {
-    return Deadline(Clock::time_point::max());
-  }
-  return Deadline(now + wait);
-}
-
-Deadline Deadline::afterMilliseconds(std::uint64_t milliseconds) {
-  constexpr auto kLongest = std::chrono::duration_cast<std::chrono::milliseconds>(
-      Clock::duration(std::numeric_limits<Clock::rep>::max()));
-  if (milliseconds >= static_cast<std::uint64_t>(kLongest.count())) {
-    return Deadline(Clock::time_point::max());
-  }
-  return after(std::chrono::milliseconds(static_cast<std::int64_t>(milliseconds)));
-}
-
-Clock::duration Deadline::left() const {
-  const Clock::time_point now = Clock::now();
-  return when_ > now ? when_ - now : Clock::duration::zero();
-}
-
-#ifndef _WIN32
-timespec toTimespec(Clock::duration duration) {
-  const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count();
-  timespec time{};
-  time.tv_sec = static_cast<time_t>(nanos / 1'000'000'000);
-  time.tv_nsec = static_cast<long>(nanos % 1'000'000'000);
-  return time;
-}
-#endif
-
 std::unique_ptr<Port> makePort() {
   return std::make_unique<SerialPort>();
 }
@@ -49,13 +17,6 @@ std::chrono::milliseconds writeLimit(std::size_t bytes, std::int32_t bitsPerSeco
   const std::int64_t speed = bitsPerSecond > 0 ? bitsPerSecond : kSlowestSpeed;
   const std::int64_t bits = static_cast<std::int64_t>(bytes) * 10;
   return std::chrono::milliseconds(kGraceMilliseconds + (bits * 1000 + speed - 1) / speed);
-}
-
-std::string seconds(Clock::duration duration) {
-  const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(duration);
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(milliseconds.count()) / 1000.0);
-  return text;
 }
 
 std::string speedInParentheses(std::int32_t bitsPerSecond) {

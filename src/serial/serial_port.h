@@ -31,9 +31,6 @@ PortDevice portDevice(std::int32_t portNumber);
 /// that pauses, plus the bytes' time on the wire at 10 bits a byte.
 std::chrono::milliseconds writeLimit(std::size_t bytes, std::int32_t bitsPerSecond);
 
-/// For messages: "2.1 s".
-std::string seconds(Clock::duration duration);
-
 /// For messages: " (9600 bit/s)", or "" when the speed is not known (0).
 std::string speedInParentheses(std::int32_t bitsPerSecond);
 
@@ -63,6 +60,9 @@ class SerialPort final : public Port {
   bool reopen() override;
   void close() override;
   void setFollower(std::function<void()> onLetGo) override { follower_ = std::move(onLetGo); }
+  void whenStuck(std::function<void(bool writing)> lastWords) override {
+    lastWords_ = std::move(lastWords);
+  }
   NativeHandle handle() const override;
   std::int32_t portNumber() const override { return portNumber_; }
   std::int32_t baudRate() const override { return baudRate_; }
@@ -95,6 +95,7 @@ class SerialPort final : public Port {
   bool lineSettingsApplied_ = false;
   std::optional<Clock::time_point> letGoAt_;
   std::function<void()> follower_;
+  std::function<void(bool writing)> lastWords_;  // Windows: a call that cannot be cut short
   std::string error_;
 #ifdef _WIN32
   void* handle_ = nullptr;

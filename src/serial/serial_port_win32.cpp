@@ -129,8 +129,9 @@ class IoDeadline {
  public:
   enum class Call { kWrite, kRead };
 
-  IoDeadline(Deadline deadline, HANDLE interruptEvent, Call call = Call::kWrite)
-      : interrupt_(interruptEvent), call_(call) {
+  IoDeadline(Deadline deadline, HANDLE interruptEvent, const std::function<void(bool)>& lastWords,
+             Call call = Call::kWrite)
+      : interrupt_(interruptEvent), lastWords_(lastWords), call_(call) {
     const auto limit = std::chrono::duration_cast<std::chrono::microseconds>(deadline.left());
     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &caller_,
                     THREAD_TERMINATE, FALSE, 0);
@@ -196,22 +197,14 @@ class IoDeadline {
     if (returned_ != 0) {
       return;
     }
-    if (call_ == Call::kWrite) {
-      std::fputs("WriteFile failed\n", stdout);
-      std::fputs(
-          "ptmove: the port's driver cannot cancel a write that the line does not take: "
-          "ending the program\n",
-          stderr);
-    } else {
-      std::fputs(
-          "ptmove: the port's driver cannot cancel a read past its time: ending the program\n",
-          stderr);
+    if (lastWords_) {
+      lastWords_(call_ == Call::kWrite);
     }
-    std::fflush(nullptr);
     TerminateProcess(GetCurrentProcess(), byInterrupt() ? STATUS_CONTROL_C_EXIT : 0);
   }
 
   HANDLE interrupt_;
+  const std::function<void(bool)>& lastWords_;
   Call call_;
   HANDLE caller_ = nullptr;
   PTP_TIMER timer_ = nullptr;
@@ -327,7 +320,7 @@ bool SerialPort::applyLineSettings(std::int32_t baudRate) {
 std::size_t SerialPort::write(const std::uint8_t* data, std::size_t size, Deadline deadline,
                               Cancellation cancellation, OnError onError) {
   const Clock::duration limit = deadline.left();
-  const IoDeadline cut(deadline, cancellation.event);
+  const IoDeadline cut(deadline, cancellation.event, lastWords_);
   std::size_t written = 0;
   DWORD error = ERROR_SUCCESS;
   while (written < size && handle_ != nullptr) {
@@ -374,7 +367,7 @@ std::size_t SerialPort::read(std::uint8_t* buffer, std::size_t capacity, Deadlin
   // came, or with nothing after 100 ms at most: between them the port is
   // asked whether its device has gone, which it tells only when asked. A
   // driver that ignores the timeouts is cut short at the deadline.
-  const IoDeadline cut(deadline, cancellation.event, IoDeadline::Call::kRead);
+  const IoDeadline cut(deadline, cancellation.event, lastWords_, IoDeadline::Call::kRead);
   while (handle_ != nullptr && capacity > 0 && !cut.cut() && !cancellation.requested()) {
     const Clock::duration left = deadline.left();
     if (left == Clock::duration::zero()) {
@@ -448,7 +441,7 @@ void SerialPort::closeHandle() {
 
 bool SerialPort::drain(Deadline deadline) {
   const Clock::duration limit = deadline.left();
-  const IoDeadline cut(deadline, nullptr);
+  const IoDeadline cut(deadline, nullptr, lastWords_);
   FlushFileBuffers(handle_);  // until the bytes have left the port
   if (cut.cut()) {
     failedDrain(limit);
