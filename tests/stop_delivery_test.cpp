@@ -21,7 +21,7 @@ TEST(StopDeliveryTest, GivesUpOnAPortThatNeverReturns) {
   port.letGo();
   const auto gone = testsupport::bindPort(8, "/nonexistent/ttyUSB0");
   const auto start = std::chrono::steady_clock::now();
-  const StopDelivery delivery = deliverStop(port, STOP_FRAME);
+  const StopDelivery delivery = deliverStop(port, {0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01});
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(delivery.result, StopResult::kPortNotBack);
   EXPECT_NE(delivery.error.find("No such file"), std::string::npos) << delivery.error;

@@ -18,11 +18,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const CommandFrame kMoveFive = {0xFF, 0x05, 0x00, 0x02, 0x3F, 0x00, 0x46};
-
+// The stop frame of a receiver that moved, as the guard is handed it.
 Bytes stopBytes() {
-  const CommandFrame stop = stopFrameFor(kMoveFive[1]);
-  return Bytes(stop.begin(), stop.end());
+  return {0xFF, 0x05, 0x00, 0x00, 0x00, 0x00, 0x05};
 }
 
 // What reaches the wire within `seconds`, once `expected` bytes came.
@@ -57,7 +55,7 @@ TEST(StopGuardPosixTest, StopsTheHeadWhenTheProgramDies) {
         {
           SerialPort port;
           port.open(8);
-          StopGuard guard(port, stopFrameFor(kMoveFive[1]));
+          StopGuard guard(port, stopBytes());
           raise(c.signal);
         },
         diedAbnormally, "");
@@ -77,7 +75,7 @@ TEST(StopGuardPosixTest, DismissedGuardLeavesThePortAlone) {
   SerialPort port;
   ASSERT_TRUE(port.open(8));
   {
-    StopGuard guard(port, stopFrameFor(kMoveFive[1]));
+    StopGuard guard(port, stopBytes());
     EXPECT_TRUE(guard.watching()) << guard.error();
     guard.dismiss();
     EXPECT_FALSE(guard.watching());
@@ -95,7 +93,7 @@ TEST(StopGuardPosixTest, LetsGoOfThePortWithTheProgram) {
   const auto bound = testsupport::bindPort(8, pty.slavePath());
   SerialPort port;
   ASSERT_TRUE(port.open(8));
-  StopGuard guard(port, stopFrameFor(kMoveFive[1]));
+  StopGuard guard(port, stopBytes());
   ASSERT_TRUE(guard.watching()) << guard.error();
   if (!pty.hangUp()) {
     GTEST_SKIP() << (errno == ENOSYS ? "TIOCVHANGUP answers ENOSYS here (qemu-user)"

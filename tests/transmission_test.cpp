@@ -10,7 +10,9 @@
 #include <thread>
 
 #include "full_device.h"
+#include "pelco.h"
 #include "pty_pair.h"
+#include "reply_finder.h"
 #include "scoped_variable.h"
 #include "wait.h"
 
@@ -54,39 +56,49 @@ TEST(TransmissionTest, WaitsAtLeastTheTime) {
   EXPECT_LT(elapsed, std::chrono::seconds(5));
 }
 
-std::string send(const MoveRequest& request, LineFailure* failure = nullptr) {
-  std::ostringstream out;
-  std::ostringstream diagnostics;
-  const LineFailure first = sendMove(out, diagnostics, request);
-  if (failure != nullptr) {
-    *failure = first;
+// Keeps what the line reports, by kind.
+class Recorder final : public LineReporter {
+ public:
+  void report(const LineEvent& event) override { events.push_back(event); }
+
+  std::vector<std::string> kinds() const {
+    static const char* const kNames[] = {"PortNotOpened",   "TimeoutsNotSet", "LineNotSet",
+                                         "GuardNotStarted", "FrameNotSent",   "StopNotDrained",
+                                         "PortVanished",    "GuardDied",      "NoReply",
+                                         "OutputDiscarded", "Interrupted",    "LineStuck"};
+    std::vector<std::string> names;
+    for (const LineEvent& event : events) {
+      names.push_back(kNames[event.index()]);
+    }
+    return names;
   }
-  return out.str();
+
+  std::vector<LineEvent> events;
+};
+
+using Kinds = std::vector<std::string>;
+
+const Bytes kRight = {0xFF, 0x01, 0x00, 0x02, 0x3F, 0x00, 0x42};
+const Bytes kStop = {0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01};
+
+Kinds send(const MoveRequest& request) {
+  Recorder recorder;
+  sendMove(request, recorder);
+  return recorder.kinds();
 }
 
-std::vector<std::uint8_t> then(std::vector<std::uint8_t> first,
-                               const std::vector<std::uint8_t>& second) {
+Bytes then(Bytes first, const Bytes& second) {
   first.insert(first.end(), second.begin(), second.end());
   return first;
-}
-
-std::vector<std::uint8_t> bytesOf(std::initializer_list<CommandFrame> frames) {
-  std::vector<std::uint8_t> bytes;
-  for (const CommandFrame& frame : frames) {
-    bytes.insert(bytes.end(), frame.begin(), frame.end());
-  }
-  return bytes;
 }
 
 TEST(TransmissionTest, SendsMovementThenStopFrame) {
   PtyPair pty;
   const auto bound = testsupport::bindPort(4, pty.slavePath());
-  const CommandFrame down = {0xFF, 0x0A, 0x00, 0x10, 0x00, 0x3F, 0x59};
-  LineFailure failure = LineFailure::kLineFailed;
-  EXPECT_EQ(send({4, 4800, down, 0.0f}, &failure), "\n");
-  EXPECT_EQ(failure, LineFailure::kNone);
-  const CommandFrame stopReceiver10 = {0xFF, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x0A};
-  EXPECT_EQ(pty.readAvailable(), bytesOf({down, stopReceiver10}));
+  const Bytes down = {0xFF, 0x0A, 0x00, 0x10, 0x00, 0x3F, 0x59};
+  const Bytes stopReceiver10 = {0xFF, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x0A};
+  EXPECT_EQ(send({4, 4800, down, stopReceiver10, 0.0f}), Kinds());
+  EXPECT_EQ(pty.readAvailable(), then(down, stopReceiver10));
   const termios t = pty.slaveSettings();
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B4800));
 }
@@ -94,43 +106,54 @@ TEST(TransmissionTest, SendsMovementThenStopFrame) {
 TEST(TransmissionTest, BadSpeedIsReportedAndFramesStillSent) {
   PtyPair pty;
   const auto bound = testsupport::bindPort(4, pty.slavePath());
-  const CommandFrame right = {0xFF, 0x01, 0x00, 0x02, 0x3F, 0x00, 0x42};
-  EXPECT_EQ(send({4, 0, right, 0.0f}), "\nSetCommState failed\n");
-  EXPECT_EQ(pty.readAvailable(), bytesOf({right, STOP_FRAME}));
+  EXPECT_EQ(send({4, 0, kRight, kStop, 0.0f}), Kinds({"LineNotSet"}));
+  EXPECT_EQ(pty.readAvailable(), then(kRight, kStop));
 }
 
 TEST(TransmissionTest, ReportsEveryFailureAndGoesOn) {
   const auto full = testsupport::bindPort(5, testsupport::fullDevice());
-  const auto null = testsupport::bindPort(6, "/dev/null");
+  const auto null = testsupport::bindPort(6, testsupport::nullDevice());
   const auto missing = testsupport::bindPort(7, "/nonexistent/port");
   const struct {
     std::int32_t port;
-    const char* output;
-    LineFailure first;
+    Kinds kinds;
   } cases[] = {
-      {5, "\nSetCommTimeouts failed\nSetCommState failed\nWriteFile failed\nWriteFile failed\n",
-       LineFailure::kLineFailed},
-      {6, "\nSetCommTimeouts failed\nSetCommState failed\n", LineFailure::kLineFailed},
-      {7, "\nFailed to open port\n", LineFailure::kPortNotOpened},
-      {0, "\nFailed to open port\n", LineFailure::kPortNotOpened},
-      {-3, "\nFailed to open port\n", LineFailure::kPortNotOpened},
+      {5, {"TimeoutsNotSet", "LineNotSet", "FrameNotSent", "FrameNotSent"}},
+      {6, {"TimeoutsNotSet", "LineNotSet"}},
+      {7, {"PortNotOpened"}},
+      {0, {"PortNotOpened"}},
+      {-3, {"PortNotOpened"}},
   };
   for (const auto& c : cases) {
-    LineFailure failure = LineFailure::kNone;
-    EXPECT_EQ(send({c.port, 2400, STOP_FRAME, 0.0f}, &failure), c.output) << c.port;
-    EXPECT_EQ(failure, c.first) << c.port;
+    EXPECT_EQ(send({c.port, 2400, kRight, kStop, 0.0f}), c.kinds) << c.port;
   }
 }
 
 // What the far end sends after a query: pieces, each after a pause.
 using Stream = std::vector<std::vector<std::uint8_t>>;
 
-std::vector<std::uint8_t> replyFrom(std::uint8_t address, std::uint8_t command,
-                                    std::uint16_t value) {
-  const CommandFrame frame =
-      commandFrame(address, 0x00, command, static_cast<std::uint8_t>(value >> 8),
-                   static_cast<std::uint8_t>(value & 0xFF));
-  return {frame.begin(), frame.end()};
+// A Pelco D reply: receiver `address` says an angle is at `value`.
+Bytes replyFrom(std::uint8_t address, std::uint8_t command, std::uint16_t value) {
+  CommandFrame frame = {0xFF,
+                        address,
+                        0x00,
+                        command,
+                        static_cast<std::uint8_t>(value >> 8),
+                        static_cast<std::uint8_t>(value & 0xFF),
+                        0x00};
+  frame[6] = frameChecksum(frame);
+  return frame.bytes();
+}
+
+// The position questions of a Pelco D head, as the command line hands them.
+PositionQuestions pelcoDQuestions(std::uint8_t address) {
+  const Protocol& protocol = defaultProtocol();
+  const auto question = [&](Axis axis) {
+    const ReplyFinder finder(protocol, address, axis);
+    return Question{protocol.frame(address, HeadCommand::askAngle(axis)).bytes(),
+                    [finder](const Bytes& arrived) { return finder.angleIn(arrived); }};
+  };
+  return {question(Axis::kPan), question(Axis::kTilt)};
 }
 
 // Answers each of the two position queries with its stream, once the query
@@ -138,7 +161,7 @@ std::vector<std::uint8_t> replyFrom(std::uint8_t address, std::uint8_t command,
 void answerQueries(PtyPair& pty, const Stream (&streams)[2]) {
   std::vector<std::uint8_t> heard;
   for (const Stream& stream : streams) {
-    const std::size_t want = heard.size() + kFrameSize;
+    const std::size_t want = heard.size() + 7;
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (heard.size() < want && std::chrono::steady_clock::now() < giveUp) {
       const std::vector<std::uint8_t> more = pty.readAvailable();
@@ -170,37 +193,33 @@ TEST(TransmissionTest, ReadsThePositionAmongWhatTheLineCarries) {
     std::vector<std::uint8_t> stale;  // on the line before the run
     Stream streams[2];
     std::optional<std::uint16_t> angles[2];
-    std::string says;  // in the diagnostics, when not empty
+    std::vector<Angle> unanswered;  // the queries reported unanswered
   } cases[] = {
-      {"plain", {}, {{pan}, {tilt}}, {where[0], where[1]}, ""},
+      {"plain", {}, {{pan}, {tilt}}, {where[0], where[1]}, {}},
       {"general responses and the echo first",
        {},
        {{general, echo, pan}, {general, tilt}},
        {where[0], where[1]},
-       ""},
+       {}},
       {"in pieces",
        {},
        {{{pan.begin(), pan.begin() + 3}, {pan.begin() + 3, pan.end()}}, {tilt}},
        {where[0], where[1]},
-       ""},
+       {}},
       {"another receiver's reply first",
        {},
        {{replyFrom(0x02, 0x59, 1), pan}, {tilt}},
        {where[0], where[1]},
-       ""},
-      {"a broken reply, then a good one", {}, {{broken, pan}, {tilt}}, {where[0], where[1]}, ""},
-      {"only a broken reply",
-       {},
-       {{broken}, {tilt}},
-       {none[0], none[1]},
-       "no reply to the pan position query"},
-      {"silence", {}, {{}, {}}, {none[0], none[1]}, "nothing came"},
-      {"tilt silent", {}, {{pan}, {}}, {none[0], none[1]}, "no reply to the tilt position query"},
+       {}},
+      {"a broken reply, then a good one", {}, {{broken, pan}, {tilt}}, {where[0], where[1]}, {}},
+      {"only a broken reply", {}, {{broken}, {tilt}}, {none[0], none[1]}, {Angle::kPan}},
+      {"silence", {}, {{}, {}}, {none[0], none[1]}, {Angle::kPan, Angle::kTilt}},
+      {"tilt silent", {}, {{pan}, {}}, {none[0], none[1]}, {Angle::kTilt}},
       {"stale replies waiting, then silence",
        then(replyFrom(0x01, 0x59, 0), replyFrom(0x01, 0x5B, 0)),
        {{}, {}},
        {none[0], none[1]},
-       "nothing came"},
+       {Angle::kPan, Angle::kTilt}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -212,44 +231,40 @@ TEST(TransmissionTest, ReadsThePositionAmongWhatTheLineCarries) {
     ASSERT_EQ(::write(pty.master(), c.stale.data(), c.stale.size()),
               static_cast<ssize_t>(c.stale.size()));
     std::thread head(answerQueries, std::ref(pty), std::cref(c.streams));
-    std::ostringstream out;
-    std::ostringstream diagnostics;
     CommandRequest request;
     request.portNumber = 4;
     request.baudRate = 9600;
-    request.frames = {positionQueryFrame(0x01, Axis::kPan), positionQueryFrame(0x01, Axis::kTilt)};
+    request.questions = pelcoDQuestions(0x01);
     request.readsPosition = true;
-    const CommandResult result = sendCommands(out, diagnostics, request);
+    Recorder recorder;
+    const CommandResult result = sendCommands(request, recorder);
     head.join();
-    EXPECT_EQ(out.str(), "\n");
     const bool answered = c.angles[0] && c.angles[1];
     ASSERT_EQ(result.position.has_value(), answered);
-    EXPECT_EQ(result.failure, answered ? LineFailure::kNone : LineFailure::kNoAnswer);
     if (answered) {
       EXPECT_EQ(result.position->pan, *c.angles[0]);
       EXPECT_EQ(result.position->tilt, *c.angles[1]);
     }
-    if (c.says.empty()) {
-      EXPECT_EQ(diagnostics.str(), "");
-    } else {
-      EXPECT_NE(diagnostics.str().find(c.says), std::string::npos) << diagnostics.str();
+    std::vector<Angle> unanswered;
+    for (const LineEvent& event : recorder.events) {
+      ASSERT_TRUE(std::holds_alternative<event::NoReply>(event));
+      unanswered.push_back(std::get<event::NoReply>(event).angle);
     }
+    EXPECT_EQ(unanswered, c.unanswered);
   }
 }
 
 TEST(TransmissionTest, SendsCommandsWithoutAStop) {
   PtyPair pty;
   const auto bound = testsupport::bindPort(4, pty.slavePath());
-  const CommandFrame preset = presetFrame(0x0A, PresetCommand::kGoTo, 3);
-  std::ostringstream out;
-  std::ostringstream diagnostics;
+  const Bytes preset = {0xFF, 0x0A, 0x00, 0x07, 0x00, 0x03, 0x14};
   CommandRequest request;
   request.portNumber = 4;
-  request.address = 0x0A;
   request.frames = {preset};
-  EXPECT_EQ(sendCommands(out, diagnostics, request).failure, LineFailure::kNone);
-  EXPECT_EQ(out.str(), "\n");
-  EXPECT_EQ(pty.readAvailable(), bytesOf({preset}));
+  Recorder recorder;
+  EXPECT_FALSE(sendCommands(request, recorder).position);
+  EXPECT_EQ(recorder.kinds(), Kinds());
+  EXPECT_EQ(pty.readAvailable(), preset);
 }
 
 }  // namespace

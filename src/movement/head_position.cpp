@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "serial_port.h"
 #include "wait.h"
 
 namespace ptmove {
@@ -30,34 +29,28 @@ bool hasArrived(const Arrival& arrival, const Position& now,
   return near(now.pan, arrival.pan) && near(now.tilt, arrival.tilt);
 }
 
-PositionQueries::PositionQueries(Port& port, const Interrupts& interrupts, std::uint8_t address,
-                                 LineReport& report)
-    : port_(port), interrupts_(interrupts), address_(address), report_(report) {}
+PositionQueries::PositionQueries(Port& port, const Interrupts& interrupts,
+                                 const PositionQuestions& questions, LineReporter& reporter)
+    : port_(port), interrupts_(interrupts), questions_(questions), reporter_(reporter) {}
 
-std::optional<std::uint16_t> PositionQueries::ask(Axis axis, Deadline notPast) {
-  const CommandFrame query = positionQueryFrame(address_, axis);
-  unanswered_.clear();
+std::optional<std::uint16_t> PositionQueries::ask(Angle angle, Deadline notPast) {
+  const Question& question = angle == Angle::kPan ? questions_.pan : questions_.tilt;
+  unanswered_.reset();
   // A reply counts only if it came after its query: one that was late for
   // an earlier query, or left on the line before the port was opened, is
   // thrown away with whatever else waits.
   port_.discardInput();
-  decoder_ = FrameDecoder();
-  frames_.clear();
-  sendFailed_ = !writeFrame(port_, query, interrupts_.cancellation(), report_);
+  sendFailed_ =
+      !writeFrame(port_, question.bytes, FrameRole::kQuery, interrupts_.cancellation(), reporter_);
   if (sendFailed_) {
     return std::nullopt;
   }
-  const Deadline asked = Deadline::after(kReplyWithin);
-  const Deadline replyBy = Deadline::earlier(asked, notPast);
+  const Deadline replyBy = Deadline::earlier(Deadline::after(kReplyWithin), notPast);
   const Clock::duration within = replyBy.left();
-  std::vector<std::uint8_t> arrived;
+  Bytes arrived;
   for (;;) {
-    while (!frames_.empty()) {
-      const CommandFrame frame = frames_.front();
-      frames_.erase(frames_.begin());
-      if (frame[1] == address_ && frame[2] == 0x00 && frame[3] == positionReplyCommand(axis)) {
-        return angleIn(frame);
-      }
+    if (const std::optional<std::uint16_t> answer = question.answerIn(arrived)) {
+      return answer;
     }
     std::uint8_t buffer[64];
     const std::size_t n = port_.read(buffer, sizeof buffer, replyBy, interrupts_.cancellation());
@@ -65,26 +58,17 @@ std::optional<std::uint16_t> PositionQueries::ask(Axis axis, Deadline notPast) {
       break;
     }
     arrived.insert(arrived.end(), buffer, buffer + n);
-    for (const DecodedItem& item : decoder_.feed(buffer, n, 0.0)) {
-      if (item.isFrame) {
-        frames_.push_back(item.frame());
-      }
-    }
   }
-  unanswered_ =
-      std::string("no reply to the ") + (axis == Axis::kPan ? "pan" : "tilt") + " position query " +
-      hexBytes(query) + " within " + seconds(within) + " on " + port_.name() + ": " +
-      (arrived.empty() ? "nothing came"
-                       : "what came instead: " + hexBytes(arrived.data(), arrived.size()));
+  unanswered_ = event::NoReply{angle, question.bytes, within, port_.name(), arrived};
   return std::nullopt;
 }
 
 std::optional<Position> PositionQueries::read(Deadline notPast) {
-  const std::optional<std::uint16_t> pan = ask(Axis::kPan, notPast);
+  const std::optional<std::uint16_t> pan = ask(Angle::kPan, notPast);
   if (!pan) {
     return std::nullopt;
   }
-  const std::optional<std::uint16_t> tilt = ask(Axis::kTilt, notPast);
+  const std::optional<std::uint16_t> tilt = ask(Angle::kTilt, notPast);
   if (!tilt) {
     return std::nullopt;
   }

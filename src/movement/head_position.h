@@ -1,19 +1,17 @@
-// Where the head is: the pan and tilt position queries, each answered by a
-// reply that came after it, read among whatever else the line carries; and
-// the wait for the head to arrive where it was sent.
+// Where the head is: the pan and tilt position queries, each answered only
+// by what came after it, and the wait for the head to arrive where it was
+// sent. The queries and how to find their answers are handed down by the
+// layer that knows the protocol.
 #ifndef PTMOVE_MOVEMENT_HEAD_POSITION_H_
 #define PTMOVE_MOVEMENT_HEAD_POSITION_H_
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
-#include <string>
-#include <vector>
 
-#include "command_frame.h"
-#include "frame_decoder.h"
 #include "interrupts.h"
-#include "line_report.h"
+#include "line_events.h"
 #include "port.h"
 
 namespace ptmove {
@@ -49,20 +47,31 @@ struct Arrival {
 /// before, if there was one), has arrived.
 bool hasArrived(const Arrival& arrival, const Position& now, const std::optional<Position>& before);
 
-/// Asks receiver `address` where an axis is and reads its reply, skipping
-/// whatever else the line carries: general responses, the echo of a query
-/// on a 2-wire line, other receivers' replies, broken frames. Whatever
-/// waited in the port before the query is discarded first.
+/// A question for the head, and how to find its answer, an angle in
+/// hundredths of a degree, among the bytes that came after it.
+struct Question {
+  Bytes bytes;
+  std::function<std::optional<std::uint16_t>(const Bytes& arrived)> answerIn;
+};
+
+struct PositionQuestions {
+  Question pan;
+  Question tilt;
+};
+
+/// Asks the head where an axis is and reads its answer. Whatever waited in
+/// the port before the query is discarded first: a reply that came too
+/// late for an earlier query, or was left on the line before the port was
+/// opened, is never taken for the answer.
 class PositionQueries {
  public:
-  PositionQueries(Port& port, const Interrupts& interrupts, std::uint8_t address,
-                  LineReport& report);
+  PositionQueries(Port& port, const Interrupts& interrupts, const PositionQuestions& questions,
+                  LineReporter& reporter);
 
-  /// The angle the head gives for `axis` within kReplyWithin of the query,
-  /// and not past `notPast`; or nothing, and then either the query could
-  /// not be sent (reported, and sendFailed() says so) or unanswered() says
-  /// what came instead.
-  std::optional<std::uint16_t> ask(Axis axis, Deadline notPast = Deadline::never());
+  /// The angle the head gives within kReplyWithin of the query, and not
+  /// past `notPast`; or nothing, and then either the query could not be
+  /// sent (reported; sendFailed() says so) or unanswered() says what came.
+  std::optional<std::uint16_t> ask(Angle angle, Deadline notPast = Deadline::never());
 
   /// Both axes, pan first; nothing when either went unanswered (the tilt
   /// is then not asked).
@@ -71,19 +80,16 @@ class PositionQueries {
   /// Whether the last query could not be sent.
   bool sendFailed() const { return sendFailed_; }
 
-  /// For the diagnostic, when the last query went unanswered: which, how
-  /// long it waited, and what came instead.
-  const std::string& unanswered() const { return unanswered_; }
+  /// The last query, when it went unanswered.
+  const std::optional<event::NoReply>& unanswered() const { return unanswered_; }
 
  private:
   Port& port_;
   const Interrupts& interrupts_;
-  std::uint8_t address_;
-  LineReport& report_;
-  FrameDecoder decoder_;
-  std::vector<CommandFrame> frames_;  // decoded, not yet looked at
+  const PositionQuestions& questions_;
+  LineReporter& reporter_;
   bool sendFailed_ = false;
-  std::string unanswered_;
+  std::optional<event::NoReply> unanswered_;
 };
 
 /// How a wait for the head ended.

@@ -21,7 +21,7 @@ bool openAgain(Port& port, Clock::time_point giveUpAt) {
 
 }  // namespace
 
-StopDelivery deliverStop(Port& port, const CommandFrame& stop) {
+StopDelivery deliverStop(Port& port, const Bytes& stop) {
   StopDelivery delivery;
   // From the first time the loss meets the stop: at the stop time, or
   // later when a stop write finds it.

@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "command_frame.h"
+#include "line_events.h"
 #include "port.h"
 
 namespace ptmove {
@@ -50,7 +50,7 @@ struct StopDelivery {
 
 /// Writes `stop` to `port`, whole, opening a vanished device again first,
 /// and drains the port.
-StopDelivery deliverStop(Port& port, const CommandFrame& stop);
+StopDelivery deliverStop(Port& port, const Bytes& stop);
 
 }  // namespace ptmove
 

@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "command_frame.h"
+#include "line_events.h"
 #include "port.h"
 
 namespace ptmove {
@@ -22,7 +22,7 @@ namespace ptmove {
 class StopGuard {
  public:
   /// Starts guarding `port`, which must outlive the guard, and follows it.
-  StopGuard(Port& port, const CommandFrame& stop);
+  StopGuard(Port& port, const Bytes& stop);
 
   /// Dismisses the guard.
   ~StopGuard();
@@ -48,8 +48,8 @@ class StopGuard {
   /// guard's process (Windows); kNoHandle when it is not watching.
   NativeHandle endHandle() const;
 
-  /// The guard in messages: "the stop guard (process 1234)".
-  std::string describe() const;
+  /// The guard's process, for messages.
+  unsigned long processId() const;
 
  private:
   void letGoToo();  // the port let go of its device: so does the guard

@@ -46,7 +46,8 @@ constexpr int kFaults[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 // writes. The one state here that a signal handler must reach.
 struct FaultStop {
   Port* volatile port = nullptr;
-  CommandFrame stop = {};
+  std::uint8_t stop[64] = {};  // more than any protocol's stop frame
+  std::size_t size = 0;
   struct sigaction previous[std::size(kFaults)];
   stack_t previousStack;
 };
@@ -61,7 +62,7 @@ extern "C" void onFault(int signal) {
   faultStop.port = nullptr;
   if (port != nullptr) {
     // What the line does not take now, the guard sends after.
-    port->writeFromSignalHandler(faultStop.stop.data(), faultStop.stop.size());
+    port->writeFromSignalHandler(faultStop.stop, faultStop.size);
   }
   // Then the fault takes its course as it would have: the action before
   // ours (the default, or a sanitizer's report) once this returns.
@@ -73,8 +74,9 @@ extern "C" void onFault(int signal) {
   raise(signal);
 }
 
-void catchFaults(Port& port, const CommandFrame& stop) {
-  faultStop.stop = stop;
+void catchFaults(Port& port, const Bytes& stop) {
+  faultStop.size = std::min(stop.size(), sizeof faultStop.stop);
+  std::copy_n(stop.begin(), faultStop.size, faultStop.stop);
   stack_t stack{};
   stack.ss_sp = faultStack;
   stack.ss_size = sizeof faultStack;
@@ -144,7 +146,7 @@ bool hear(int fd, char (&said)[kSaying]) {
 }
 
 // The guard's life, in the forked child.
-[[noreturn]] void keepWatch(Port& port, const CommandFrame& stop, int told, int answer) {
+[[noreturn]] void keepWatch(Port& port, const Bytes& stop, int told, int answer) {
   setpgid(0, 0);  // out of the terminal's reach: Ctrl+C goes to the program
   // Held off for the guard's whole life, in one call while the program's
   // movement frame goes out: the interrupts, which must not end it; a
@@ -207,7 +209,7 @@ struct ForkedGuard {
   std::string error;
 };
 
-ForkedGuard forkGuard(Port& port, const CommandFrame& stop) {
+ForkedGuard forkGuard(Port& port, const Bytes& stop) {
   ForkedGuard guard;
   // No end may reach a program started later: one holding the write end of
   // `toGuard` would keep the guard from seeing this process die. The
@@ -255,7 +257,7 @@ bool hasEnded(pid_t pid) {
 
 }  // namespace
 
-StopGuard::StopGuard(Port& port, const CommandFrame& stop) : port_(port) {
+StopGuard::StopGuard(Port& port, const Bytes& stop) : port_(port) {
   ForkedGuard guard = forkGuard(port, stop);
   // The fault handler is the program's alone: installed once the guard is
   // forked, it is never the guard's.
@@ -324,8 +326,8 @@ NativeHandle StopGuard::endHandle() const {
   return watching_ ? hear_ : kNoHandle;
 }
 
-std::string StopGuard::describe() const {
-  return "the stop guard (process " + std::to_string(guard_) + ")";
+unsigned long StopGuard::processId() const {
+  return static_cast<unsigned long>(guard_);
 }
 
 bool runAsStopGuard() {

@@ -27,9 +27,9 @@ constexpr wchar_t kGuardVariable[] = L"PTMOVE_STOP_GUARD";
 constexpr DWORD kAnswerWithinMilliseconds = 1000;
 
 // What the program hands its guard, as the guard finds it in the
-// environment: "pid:port:process:done:letgo:letgone:address:com:baud". The
-// COM number and the speed let the guard open the port again if its device
-// vanishes.
+// environment: "pid:port:process:done:letgo:letgone:com:baud:stop", the
+// stop frame's bytes in hexadecimal, whatever the protocol. The COM number
+// and the speed let the guard open the port again if its device vanishes.
 struct GuardHandles {
   DWORD programId = 0;
   HANDLE port = nullptr;
@@ -37,31 +37,61 @@ struct GuardHandles {
   HANDLE done = nullptr;
   HANDLE letGo = nullptr;
   HANDLE letGone = nullptr;
-  unsigned address = 1;
   int com = 0;
   int baud = 0;
+  Bytes stop;
 };
+
+// The longest stop frame the environment carries.
+constexpr std::size_t kLongestStop = 64;
 
 std::wstring number(HANDLE handle) {
   return std::to_wstring(reinterpret_cast<ULONG_PTR>(handle));
 }
 
 std::wstring describe(const GuardHandles& handles) {
+  static const wchar_t kDigits[] = L"0123456789ABCDEF";
+  std::wstring stop;
+  for (std::uint8_t byte : handles.stop) {
+    stop += kDigits[byte >> 4];
+    stop += kDigits[byte & 0x0F];
+  }
   return std::to_wstring(handles.programId) + L":" + number(handles.port) + L":" +
          number(handles.program) + L":" + number(handles.done) + L":" + number(handles.letGo) +
-         L":" + number(handles.letGone) + L":" + std::to_wstring(handles.address) + L":" +
-         std::to_wstring(handles.com) + L":" + std::to_wstring(handles.baud);
+         L":" + number(handles.letGone) + L":" + std::to_wstring(handles.com) + L":" +
+         std::to_wstring(handles.baud) + L":" + stop;
+}
+
+int hexDigit(wchar_t c) {
+  if (c >= L'0' && c <= L'9') {
+    return c - L'0';
+  }
+  if (c >= L'A' && c <= L'F') {
+    return c - L'A' + 10;
+  }
+  return -1;
 }
 
 bool parse(const wchar_t* text, GuardHandles& handles) {
   unsigned long programId = 0;
   unsigned long long port = 0, program = 0, done = 0, letGo = 0, letGone = 0;
-  unsigned address = 0;
   int com = 0, baud = 0;
-  wchar_t extra = 0;
-  if (std::swscanf(text, L"%lu:%llu:%llu:%llu:%llu:%llu:%u:%d:%d%lc", &programId, &port, &program,
-                   &done, &letGo, &letGone, &address, &com, &baud, &extra) != 9 ||
-      address > 0xFF) {
+  int consumed = 0;
+  if (std::swscanf(text, L"%lu:%llu:%llu:%llu:%llu:%llu:%d:%d:%n", &programId, &port, &program,
+                   &done, &letGo, &letGone, &com, &baud, &consumed) != 8 ||
+      consumed == 0) {
+    return false;
+  }
+  Bytes stop;
+  for (const wchar_t* at = text + consumed; *at != L'\0'; at += 2) {
+    const int high = hexDigit(at[0]);
+    const int low = high < 0 ? -1 : hexDigit(at[1]);
+    if (low < 0 || stop.size() == kLongestStop) {
+      return false;
+    }
+    stop.push_back(static_cast<std::uint8_t>(high << 4 | low));
+  }
+  if (stop.empty()) {
     return false;
   }
   handles = {static_cast<DWORD>(programId),
@@ -70,9 +100,9 @@ bool parse(const wchar_t* text, GuardHandles& handles) {
              reinterpret_cast<HANDLE>(done),
              reinterpret_cast<HANDLE>(letGo),
              reinterpret_cast<HANDLE>(letGone),
-             address,
              com,
-             baud};
+             baud,
+             stop};
   return true;
 }
 
@@ -214,11 +244,11 @@ bool handOver(HANDLE job, HANDLE guard) {
 
 }  // namespace
 
-StopGuard::StopGuard(Port& port, const CommandFrame& stop) : port_(port) {
+StopGuard::StopGuard(Port& port, const Bytes& stop) : port_(port) {
   SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
   GuardHandles handles;
   handles.programId = GetCurrentProcessId();
-  handles.address = stop[1];
+  handles.stop = stop;
   handles.com = port.portNumber();
   handles.baud = port.baudRate();
   handles.port = inheritableCopy(port.handle(), 0);
@@ -293,16 +323,15 @@ NativeHandle StopGuard::endHandle() const {
   return watching_ ? guard_ : kNoHandle;
 }
 
-std::string StopGuard::describe() const {
-  return "the stop guard (process " + std::to_string(guard_ != nullptr ? GetProcessId(guard_) : 0) +
-         ")";
+unsigned long StopGuard::processId() const {
+  return guard_ != nullptr ? GetProcessId(guard_) : 0;
 }
 
 bool runAsStopGuard() {
-  wchar_t value[160];
-  const DWORD length = GetEnvironmentVariableW(kGuardVariable, value, 160);
+  wchar_t value[512];
+  const DWORD length = GetEnvironmentVariableW(kGuardVariable, value, 512);
   GuardHandles handles;
-  if (length == 0 || length >= 160 || !parse(value, handles)) {
+  if (length == 0 || length >= 512 || !parse(value, handles)) {
     return false;
   }
   // Handles only the program that started us can have handed over: a
@@ -334,8 +363,7 @@ bool runAsStopGuard() {
     }
   }
   if (WaitForSingleObject(handles.done, 0) != WAIT_OBJECT_0) {
-    const std::uint8_t address = static_cast<std::uint8_t>(handles.address);
-    deliverStop(port, stopFrameFor(address));
+    deliverStop(port, handles.stop);
     port.close();
   } else {
     port.letGo();  // the program's to close: only our handle goes

@@ -1,64 +1,61 @@
-// What a run does on the serial line: one movement (open the port, send the
-// movement frame, wait, send the stop frame, close), or one of the head's
-// other commands, which need no stop (presets, positions, the position
-// report, a plain stop), and the wait for the head to arrive.
+// What a run does on the serial line with the bytes it is handed: one
+// movement (open the port, send the movement frame, wait, send the stop
+// frame, close), or one of the head's other commands, which need no stop
+// (presets, positions, the position report, a plain stop), and the wait
+// for the head to arrive. What happens on the way is told to a
+// LineReporter; no console text is written here.
 #ifndef PTMOVE_MOVEMENT_TRANSMISSION_H_
 #define PTMOVE_MOVEMENT_TRANSMISSION_H_
 
 #include <cstdint>
 #include <optional>
-#include <ostream>
 #include <vector>
 
-#include "command_frame.h"
 #include "head_position.h"
-#include "line_report.h"
+#include "line_events.h"
 
 namespace ptmove {
 
 struct MoveRequest {
   std::int32_t portNumber = 0;
   std::int32_t baudRate = 2400;
-  CommandFrame frame = STOP_FRAME;
+  Bytes frame;  // the movement frame
+  Bytes stop;   // the frame that stops the receiver that moves, and no other
   float durationSeconds = 0.0f;
 };
 
-/// Carries out the movement. The program's fixed messages go to `out`; each
-/// failure also writes one line to `diagnostics` saying why and what to do.
-/// Failures never stop the stop frame from being sent once the port is
-/// open; a port whose device vanishes during the movement is let go at once
-/// and opened again to send it. After an interrupt, ends the process as
-/// that interrupt would have. Returns the first failure it met.
-LineFailure sendMove(std::ostream& out, std::ostream& diagnostics, const MoveRequest& request);
+/// Carries out the movement. Failures never stop the stop frame from being
+/// sent once the port is open; a port whose device vanishes during the
+/// movement is let go at once and opened again to send it. What happens
+/// before the movement frame is reported at once, the rest once the stop
+/// frame is out and the interrupts are let in again. After an interrupt,
+/// ends the process as that interrupt would have.
+void sendMove(const MoveRequest& request, LineReporter& reporter);
 
-/// One of the head's other commands: frames that need no stop, in order,
-/// or the pan and tilt position queries, each of whose replies is read.
+/// One of the head's other commands: frames that need no stop, in order;
+/// or, when it reads the position, the two questions alone.
 struct CommandRequest {
   std::int32_t portNumber = 0;
   std::int32_t baudRate = 2400;
-  std::uint8_t address = 0x01;  // the receiver the frames are for
-  std::vector<CommandFrame> frames;
-  bool readsPosition = false;      // the frames are the pan query, then the tilt query
-  std::optional<Arrival> arrival;  // after the frames, wait for the head to arrive
+  std::vector<Bytes> frames;
+  std::optional<PositionQuestions> questions;  // for reading the position or waiting
+  bool readsPosition = false;                  // ask where the head is, both axes
+  std::optional<Arrival> arrival;              // after the frames, wait for the head
 };
 
-/// What came of the commands.
+/// What the head said.
 struct CommandResult {
-  LineFailure failure = LineFailure::kNone;  // the first the run met
   // Where the head is: both replies to the queries, or the last reading
-  // while waiting for the head to arrive.
+  // while waiting for it to arrive.
   std::optional<Position> position;
   bool arrived = false;
 };
 
 /// Carries out the commands on the port as a movement is carried out (the
-/// same empty line, opening, settings and failure texts), without a wait,
-/// stop frame or guard; then, when asked, waits for the head to arrive. An
-/// unanswered query is told on `diagnostics`; what the head said is for
-/// the caller to print. An interrupt ends the run at once, as it ends a
-/// movement.
-CommandResult sendCommands(std::ostream& out, std::ostream& diagnostics,
-                           const CommandRequest& request);
+/// same opening, settings and failures), without a wait, stop frame or
+/// guard; then, when asked, waits for the head to arrive. An interrupt ends
+/// the run at once, as it ends a movement.
+CommandResult sendCommands(const CommandRequest& request, LineReporter& reporter);
 
 }  // namespace ptmove
 

@@ -1,2 +1,2 @@
-// Must not build: the protocol layer cannot see the serial layer above it.
+// Must not build: the protocol layer cannot see the port below the movement.
 #include "serial_port.h"
