@@ -5,6 +5,8 @@
 #include <functional>
 #include <sstream>
 
+#include "directions.h"
+
 namespace ptmove {
 namespace {
 
@@ -59,7 +61,7 @@ TEST(OptionParserTest, AcceptsOptionsInAnyCaseAndOrder) {
        [](const MoveSettings& s) {
          EXPECT_EQ(s.portNumber, 1);
          EXPECT_TRUE(s.portGiven && s.directionGiven && s.durationGiven && s.lastValueOk);
-         EXPECT_EQ(s.command2, 0x02);
+         EXPECT_EQ(s.motion, Motion::kRight);
          EXPECT_TRUE(s.panMove);
          EXPECT_FALSE(s.tiltMove);
          EXPECT_EQ(s.durationSeconds, 2.0f);
@@ -299,7 +301,7 @@ TEST(OptionParserTest, Directions) {
        [](const MoveSettings& s) {
          EXPECT_FALSE(s.directionGiven);
          EXPECT_TRUE(s.panMove);
-         EXPECT_EQ(s.command2, 0x02);
+         EXPECT_EQ(s.motion, Motion::kRight);
        }},
       {{"-dir", "-t", "2"},
        kDirectionMessage,
@@ -317,8 +319,7 @@ TEST(OptionParserTest, Directions) {
        true,
        [](const MoveSettings& s) {
          EXPECT_TRUE(s.panMove && s.directionGiven);
-         EXPECT_EQ(s.command1, 0x09);
-         EXPECT_EQ(s.command2, 0x00);
+         EXPECT_EQ(s.motion, Motion::kAuto);
        }},
       {{"-dir", "u", "-dir", "l"},
        "",
@@ -338,7 +339,53 @@ TEST(OptionParserTest, Directions) {
        "",
        true,
        [](const MoveSettings& s) { EXPECT_TRUE(s.directionGiven); }},
+      {{"-dir", "zi", "-dir", "a"},
+       "",
+       true,
+       [](const MoveSettings& s) { EXPECT_FALSE(s.panMove || s.tiltMove); }},
   });
+}
+
+// -proto: a protocol by its word; another word is refused as an unknown
+// -dir word is, and the protocol stays as it was.
+TEST(OptionParserTest, Protocols) {
+  const char* refusal = "Protocollo non riconosciuto\n";
+  runCases({
+      {{"-PROTO", "P"},
+       "",
+       true,
+       [](const MoveSettings& s) { EXPECT_EQ(s.protocol, findProtocol("p")); }},
+      {{"-proto", "p", "-proto", "x"},
+       refusal,
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_EQ(s.protocol, findProtocol("p"));
+         EXPECT_TRUE(s.lastValueOk && s.somethingRefused);
+       }},
+      {{"-proto"}, refusal, true, [](const MoveSettings& s) { EXPECT_FALSE(s.lastValueOk); }},
+      {{"-proto", "-d"},
+       refusal,
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_EQ(s.protocol, &defaultProtocol());
+         EXPECT_TRUE(s.displayWanted && !s.lastValueOk);
+       }},
+  });
+}
+
+TEST(OptionParserTest, FindsDirectionsByWholeWordIgnoringCase) {
+  EXPECT_EQ(findDirection("R")->displayText, "destra");
+  EXPECT_EQ(findDirection("l")->displayText, "sinistra");
+  EXPECT_EQ(findDirection("U")->displayText, "su");
+  EXPECT_EQ(findDirection("d")->displayText, "giu");
+  EXPECT_EQ(findDirection("a")->displayText, "auto");
+  EXPECT_EQ(findDirection("Ur")->displayText, "su e destra");
+  EXPECT_EQ(findDirection("DL")->displayText, "giu e sinistra");
+  EXPECT_EQ(findDirection("zO")->displayText, "zoom indietro");
+  EXPECT_EQ(findDirection("IC")->displayText, "chiusura iride");
+  for (const char* word : {"", "right", "rr", "x", "-d", "r ", "u r", "urr", "z", "zoom"}) {
+    EXPECT_EQ(findDirection(word), nullptr) << word;
+  }
 }
 
 TEST(OptionParserTest, StopsAtFirstUnknownWord) {

@@ -75,7 +75,7 @@ TEST(ReportsTest, SettingsDisplay) {
 
 TEST(ReportsTest, DisplayLeavesStreamInHexWithZeroFill) {
   std::ostringstream out;
-  printSettings(out, MoveSettings{}, {STOP_FRAME});
+  printSettings(out, MoveSettings{}, {CommandFrame{0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01}});
   out.str("");
   out << std::setw(3) << 10;
   EXPECT_EQ(out.str(), "00a");

@@ -23,25 +23,56 @@ struct Outcome {
   CommandRequest commands;
 };
 
-// Runs with a line that records what it was handed and answers `result`.
-Outcome run(std::vector<std::string> args, const CommandResult& result = {}) {
+// What the line does when handed a run: reports `event`, if any, and
+// answers `result`.
+struct LineAnswer {
+  std::optional<LineEvent> event;
+  CommandResult result;
+};
+
+// A line that records what it was handed, marks it in the output, and
+// answers as it is told.
+class RecordingLine final : public Line {
+ public:
+  RecordingLine(std::ostream& out, Outcome& outcome, const LineAnswer& answer)
+      : out_(out), outcome_(outcome), answer_(answer) {}
+
+  void move(const MoveRequest& request, LineReporter& reporter) override {
+    out_ << "<send>";
+    ++outcome_.sends;
+    outcome_.request = request;
+    tell(reporter);
+  }
+
+  CommandResult commands(const CommandRequest& request, LineReporter& reporter) override {
+    out_ << "<commands>";
+    ++outcome_.sends;
+    outcome_.commands = request;
+    tell(reporter);
+    return answer_.result;
+  }
+
+ private:
+  void tell(LineReporter& reporter) {
+    if (answer_.event) {
+      reporter.report(*answer_.event);
+    }
+  }
+
+  std::ostream& out_;
+  Outcome& outcome_;
+  const LineAnswer& answer_;
+};
+
+Outcome run(std::vector<std::string> args, const LineAnswer& answer = {}) {
   Outcome outcome;
   std::ostringstream out;
   std::ostringstream diagnostics;
-  const Line line = {[&](std::ostream& o, std::ostream&, const MoveRequest& r) {
-                       o << "<send>";
-                       ++outcome.sends;
-                       outcome.request = r;
-                       return result.failure;
-                     },
-                     [&](std::ostream& o, std::ostream&, const CommandRequest& r) {
-                       o << "<commands>";
-                       ++outcome.sends;
-                       outcome.commands = r;
-                       return result;
-                     }};
+  RecordingLine line(out, outcome, answer);
   outcome.status = runProgram(args, out, diagnostics, line);
-  EXPECT_EQ(diagnostics.str(), "") << "the parser's messages are for standard output only";
+  if (!answer.event) {
+    EXPECT_EQ(diagnostics.str(), "") << "the parser's messages are for standard output only";
+  }
   outcome.output = out.str();
   return outcome;
 }
@@ -54,7 +85,7 @@ TEST(RunTest, DecidesWhatTheRunDoes) {
   } cases[] = {
       {{"ptmove"}, banner + "\n"},
       {{"  ptmove  extra"}, banner + "\n"},
-      {{"ptmove", "-com", "1", "-dir", "r", "-t", "2"}, std::string("\n") + kMoving + "<send>"},
+      {{"ptmove", "-com", "1", "-dir", "r", "-t", "2"}, std::string("\n") + kMoving + "\n<send>"},
       {{"ptmove", "-dir", "r", "-t", "2"}, std::string("\n") + kWarning + kNoPort},
       {{"ptmove", "-t", "2"}, std::string("\n") + kWarning + kNoPort + kNoDirection},
       {{"ptmove", "-com", "1"}, std::string("\n") + kWarning + kNoDirection + kNoDuration},
@@ -69,14 +100,14 @@ TEST(RunTest, DecidesWhatTheRunDoes) {
        "Tempo esecuzione comando 1 sec.\nComando inviato: \n"
        " 0xff 0x01 0x00 0x00 0x00 0x00 0x01\n"},
       // The head's other commands need the port alone, and say what they do.
-      {{"ptmove", "-com", "1", "-preset", "3"}, "\nBrandeggio verso il preset 3\n<commands>"},
-      {{"ptmove", "-setpreset", "12", "-com", "1"}, "\nMemorizzazione del preset 12\n<commands>"},
+      {{"ptmove", "-com", "1", "-preset", "3"}, "\nBrandeggio verso il preset 3\n\n<commands>"},
+      {{"ptmove", "-setpreset", "12", "-com", "1"}, "\nMemorizzazione del preset 12\n\n<commands>"},
       {{"ptmove", "-com", "1", "-clearpreset", "200"},
-       "\nCancellazione del preset 200\n<commands>"},
+       "\nCancellazione del preset 200\n\n<commands>"},
       {{"ptmove", "-com", "1", "-tilt", "10"},
-       "\nBrandeggio verso la posizione impostata\n<commands>"},
+       "\nBrandeggio verso la posizione impostata\n\n<commands>"},
       {{"ptmove", "-pos", "-com", "1"},
-       "\nLettura della posizione del brandeggio\n<commands>Nessuna risposta dal brandeggio\n"},
+       "\nLettura della posizione del brandeggio\n\n<commands>Nessuna risposta dal brandeggio\n"},
       {{"ptmove", "-preset", "3"}, std::string("\n") + kWarning + kNoPort},
       {{"ptmove", "-com", "1", "-preset", "3", "-dir", "r"},
        std::string("\n") + kWarning + kNoDuration},
@@ -85,9 +116,9 @@ TEST(RunTest, DecidesWhatTheRunDoes) {
        "Parametro \"0\" errato. Utilizza -h per visualizzare l'help\n\n"},
       {{"ptmove", "-pos"}, std::string("\n") + kWarning + kNoPort},
       {{"ptmove", "-stop"}, std::string("\n") + kWarning + kNoPort},
-      {{"ptmove", "-com", "1", "-ch", "5", "-stop"}, "\nArresto del brandeggio\n<commands>"},
+      {{"ptmove", "-com", "1", "-ch", "5", "-stop"}, "\nArresto del brandeggio\n\n<commands>"},
       {{"ptmove", "-com", "1", "-stop", "-dir", "r", "-t", "1"},
-       std::string("\n") + kMoving + "<send>"},
+       std::string("\n") + kMoving + "\n<send>"},
       {{"ptmove", "-com", "1", "-dir", "r", "-t", "1", "-pos", "-br"},
        "Errore nell'impostare il Baud Rate della porta seriale\n\n"},
       // -d shows what an action does and each of its frames; no direction
@@ -98,16 +129,16 @@ TEST(RunTest, DecidesWhatTheRunDoes) {
        " 0xff 0x0a 0x00 0x07 0x00 0x11 0x22\n"
        "Richieste della posizione, ripetute fino all'arrivo: \n"
        " 0xff 0x0a 0x00 0x51 0x00 0x00 0x5b\n 0xff 0x0a 0x00 0x53 0x00 0x00 0x5d\n"
-       "Brandeggio verso il preset 17\n<commands>Nessuna risposta dal brandeggio\n"},
+       "Brandeggio verso il preset 17\n\n<commands>Nessuna risposta dal brandeggio\n"},
       {{"ptmove", "-com", "1", "-pan", "123.45", "-tilt", "359.996", "-d"},
        "Porta selezionata COM1\nBaud rate 2400\nIndirizzo 0x01\n"
        "Azione: vai alla posizione pan 123.45 gradi, tilt 0.00 gradi\nComandi inviati: \n"
        " 0xff 0x01 0x00 0x4b 0x30 0x39 0xb5\n 0xff 0x01 0x00 0x4d 0x00 0x00 0x4e\n"
-       "Brandeggio verso la posizione impostata\n<commands>"},
+       "Brandeggio verso la posizione impostata\n\n<commands>"},
       {{"ptmove", "-com", "1", "-stop", "-wait", "3", "-d"},
        "Porta selezionata COM1\nBaud rate 2400\nIndirizzo 0x01\nAzione: arresto\n"
        "Comando inviato: \n 0xff 0x01 0x00 0x00 0x00 0x00 0x01\n"
-       "Arresto del brandeggio\n<commands>"},
+       "Arresto del brandeggio\n\n<commands>"},
   };
   for (const auto& c : cases) {
     const Outcome outcome = run(c.args);
@@ -123,31 +154,25 @@ TEST(RunTest, PrintsWhatTheHeadSaid) {
   const std::string at = "pan 123.45 gradi, tilt 10.00 gradi\n";
   const struct {
     std::vector<std::string> args;
-    CommandResult result;
+    LineAnswer answer;
     std::string last;  // what follows the line's own output
     bool waits;
   } cases[] = {
-      {{"-pos"}, {LineFailure::kNone, where, false}, "Posizione " + at, false},
-      {{"-pos"}, {LineFailure::kNoAnswer, {}, false}, "Nessuna risposta dal brandeggio\n", false},
-      {{"-pos"}, {LineFailure::kPortNotOpened, {}, false}, "", false},
-      {{"-preset", "3", "-wait", "5"},
-       {LineFailure::kNone, where, true},
-       "Brandeggio arrivato: " + at,
-       true},
+      {{"-pos"}, {{}, {where, false}}, "Posizione " + at, false},
+      {{"-pos"}, {{}, {}}, "Nessuna risposta dal brandeggio\n", false},
+      {{"-pos"}, {event::PortNotOpened{"no such port"}, {}}, "Failed to open port\n", false},
+      {{"-preset", "3", "-wait", "5"}, {{}, {where, true}}, "Brandeggio arrivato: " + at, true},
       {{"-pan", "123.45", "-wait", "5"},
-       {LineFailure::kNotArrived, where, false},
+       {{}, {where, false}},
        "Brandeggio non arrivato: " + at,
        true},
-      {{"-wait", "5", "-tilt", "10"},
-       {LineFailure::kNoAnswer, {}, false},
-       "Nessuna risposta dal brandeggio\n",
-       true},
+      {{"-wait", "5", "-tilt", "10"}, {{}, {}}, "Nessuna risposta dal brandeggio\n", true},
       {{"-setpreset", "3", "-wait", "5"}, {}, "", false},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"pt", "-com", "1"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    const Outcome outcome = run(args, c.result);
+    const Outcome outcome = run(args, c.answer);
     const std::string output = outcome.output;
     EXPECT_EQ(output.substr(output.find("<commands>") + 10), c.last) << output;
     EXPECT_EQ(outcome.commands.arrival.has_value(), c.waits) << output;
@@ -156,31 +181,38 @@ TEST(RunTest, PrintsWhatTheHeadSaid) {
 
 // -e: the first failure the run met decides the exit status.
 TEST(RunTest, ExitStatusSaysWhatHappened) {
+  const LineAnswer done{{}, {Position{}, true}};
+  const LineAnswer notOpened{event::PortNotOpened{"no such port"}, {}};
+  const LineAnswer lineFailed{event::LineNotSet{"no such speed"}, {Position{}, true}};
+  const LineAnswer notArrived{{}, {Position{}, false}};
+  const LineAnswer noAnswer{{}, {}};
   const struct {
     std::vector<std::string> args;
-    LineFailure failure;
+    LineAnswer answer;
     int status;
   } cases[] = {
-      {{"-e", "-com", "1", "-dir", "r", "-t", "1"}, LineFailure::kNone, 0},
-      {{"-com", "1", "-dir", "r", "-t", "1"}, LineFailure::kPortNotOpened, 0},
-      {{"-com", "1", "-dir", "r", "-t", "1", "-E"}, LineFailure::kPortNotOpened, 69},
-      {{"-e", "-com", "1", "-dir", "r", "-t", "1"}, LineFailure::kLineFailed, 74},
-      {{"-e", "-com", "1", "-preset", "3", "-wait", "1"}, LineFailure::kNotArrived, 75},
-      {{"-e", "-com", "1", "-pos"}, LineFailure::kNoAnswer, 76},
-      {{"-e", "-h"}, LineFailure::kNone, 0},
-      {{"-e"}, LineFailure::kNone, 64},
-      {{"-e", "-d"}, LineFailure::kNone, 64},
-      {{"-e", "-dir", "r", "-t", "1"}, LineFailure::kNone, 64},
-      {{"-e", "-com", "1", "-dir", "x", "-t", "1"}, LineFailure::kNone, 64},
-      {{"-e", "-com", "1", "-dir", "r", "-t", "1", "-br"}, LineFailure::kNone, 64},
-      {{"-e", "-com", "1", "-br", "-dir", "r", "-t", "1"}, LineFailure::kNone, 64},
-      {{"-com", "1", "-dirr", "r", "-e"}, LineFailure::kNone, 64},
-      {{"-e", "-com", "1", "-vel", "150"}, LineFailure::kNone, 64},
+      {{"-e", "-com", "1", "-dir", "r", "-t", "1"}, done, 0},
+      {{"-com", "1", "-dir", "r", "-t", "1"}, notOpened, 0},
+      {{"-com", "1", "-dir", "r", "-t", "1", "-E"}, notOpened, 69},
+      {{"-e", "-com", "1", "-dir", "r", "-t", "1"}, lineFailed, 74},
+      {{"-e", "-com", "1", "-preset", "3", "-wait", "1"}, notArrived, 75},
+      {{"-e", "-com", "1", "-pos"}, noAnswer, 76},
+      {{"-e", "-com", "1", "-pos"}, lineFailed, 74},
+      {{"-e", "-h"}, done, 0},
+      {{"-e"}, done, 64},
+      {{"-e", "-d"}, done, 64},
+      {{"-e", "-dir", "r", "-t", "1"}, done, 64},
+      {{"-e", "-com", "1", "-dir", "x", "-t", "1"}, done, 64},
+      {{"-e", "-com", "1", "-dir", "r", "-t", "1", "-br"}, done, 64},
+      {{"-e", "-com", "1", "-br", "-dir", "r", "-t", "1"}, done, 64},
+      {{"-com", "1", "-dirr", "r", "-e"}, done, 64},
+      {{"-e", "-com", "1", "-vel", "150"}, done, 64},
+      {{"-e", "-com", "1", "-proto", "x", "-stop"}, done, 64},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"pt"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    EXPECT_EQ(run(args, {c.failure, {}, false}).status, c.status) << ::testing::PrintToString(args);
+    EXPECT_EQ(run(args, c.answer).status, c.status) << ::testing::PrintToString(args);
   }
 }
 
@@ -197,11 +229,31 @@ TEST(RunTest, HandsTheMovementOver) {
   EXPECT_EQ(outcome.request.portNumber, 4);
   EXPECT_EQ(outcome.request.baudRate, 9600);
   EXPECT_EQ(outcome.request.durationSeconds, 0.7f);
-  const CommandFrame expected = {0xFF, 0x05, 0x00, 0x08, 0x00, 0x1F, 0x2C};
-  EXPECT_EQ(outcome.request.frame, expected);
+  EXPECT_EQ(outcome.request.frame, Bytes({0xFF, 0x05, 0x00, 0x08, 0x00, 0x1F, 0x2C}));
+  EXPECT_EQ(outcome.request.stop, Bytes({0xFF, 0x05, 0x00, 0x00, 0x00, 0x00, 0x05}));
   EXPECT_NE(outcome.output.find(" 0xff 0x05 0x00 0x08 0x00 0x1f 0x2c\n"
-                                "Brandeggio in movimento  \n<send>"),
+                                "Brandeggio in movimento  \n\n<send>"),
             std::string::npos);
+}
+
+// The protocol asked for makes every frame: the movement, its stop, the
+// commands and the questions, whose answers it finds.
+TEST(RunTest, SpeaksTheProtocolAskedFor) {
+  Outcome moved = run({"pt", "-com", "1", "-proto", "p", "-ch", "0", "-dir", "l", "-t", "1"});
+  EXPECT_EQ(moved.request.frame, Bytes({0xA0, 0x00, 0x00, 0x04, 0x3F, 0x00, 0xAF, 0x34}));
+  EXPECT_EQ(moved.request.stop, Bytes({0xA0, 0x00, 0x00, 0x00, 0x00, 0x00, 0xAF, 0x0F}));
+  Outcome sent = run({"pt", "-com", "1", "-proto", "P", "-preset", "2", "-wait", "1"});
+  ASSERT_EQ(sent.commands.frames.size(), 1u);
+  EXPECT_EQ(sent.commands.frames[0], Bytes({0xA0, 0x01, 0x00, 0x07, 0x00, 0x02, 0xAF, 0x0B}));
+  ASSERT_TRUE(sent.commands.questions);
+  const Question& pan = sent.commands.questions->pan;
+  EXPECT_EQ(pan.bytes, Bytes({0xA0, 0x01, 0x00, 0x51, 0x00, 0x00, 0xAF, 0x5F}));
+  // An acknowledgement, a reply with a bad checksum, then the reply.
+  EXPECT_EQ(pan.answerIn({0xA2, 0xA0, 0x01, 0x00, 0x59, 0x30, 0x39, 0xAF, 0x00, 0xA0, 0x01, 0x00,
+                          0x59, 0x30, 0x39, 0xAF, 0x5E}),
+            std::optional<std::uint16_t>(12345));
+  EXPECT_EQ(pan.answerIn({0xFF, 0x01, 0x00, 0x59, 0x30, 0x39, 0xC3}), std::nullopt)
+      << "a Pelco D reply is not a Pelco P head's";
 }
 
 TEST(RunTest, SecondDirIsReadAsDisplayOption) {

@@ -1,4 +1,5 @@
-// ptmove: moves a Pelco D pan-tilt head in one direction for a given time.
+// ptmove: moves a Pelco D or Pelco P pan-tilt head in one direction for a
+// given time, or sends it one of its other commands.
 
 #include <cstdio>
 #include <new>
@@ -24,8 +25,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) {
       args.emplace_back(argv[i] != nullptr ? argv[i] : "");
     }
-    return ptmove::runProgram(args, console.out(), console.err(),
-                              {ptmove::sendMove, ptmove::sendCommands});
+    ptmove::PortLine line;
+    return ptmove::runProgram(args, console.out(), console.err(), line);
   } catch (const std::bad_alloc&) {
     // Without memory to say more; a movement under way was stopped by the
     // guard before this.

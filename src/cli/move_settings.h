@@ -1,12 +1,15 @@
 // The settings of one run: everything the command line sets, with its
-// defaults and the flags that decide what the run does.
+// defaults and the flags that decide what the run does, in no protocol's
+// terms; and the commands they ask of the head.
 #ifndef PTMOVE_CLI_MOVE_SETTINGS_H_
 #define PTMOVE_CLI_MOVE_SETTINGS_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
-#include "command_frame.h"
+#include "head_command.h"
+#include "protocol.h"
 
 namespace ptmove {
 
@@ -28,15 +31,17 @@ struct MoveSettings {
   std::int32_t address = 0x01;  // only the low byte reaches the frame
   std::int32_t speedPercent = 100;
   float durationSeconds = 1.0f;
-  std::string directionWord;  // the word after -dir, kept for the display
-  std::string programWord;    // first word of argument 0
-  std::uint8_t command1 = 0x00;
-  std::uint8_t command2 = 0x00;
+  std::string directionWord;                      // the word after -dir, kept for the display
+  std::string programWord;                        // first word of argument 0
+  const Protocol* protocol = &defaultProtocol();  // -proto
+  // The motion of the last -dir word recognised, kept when a later word is
+  // not; and the axes that move at the speed.
+  std::optional<Motion> motion;
+  bool panMove = false;
+  bool tiltMove = false;
   bool portGiven = false;
   bool directionGiven = false;
   bool durationGiven = false;
-  bool panMove = false;
-  bool tiltMove = false;
   bool helpWanted = false;
   bool displayWanted = false;
   // Whether the most recent option that takes a value had it accepted.
@@ -55,19 +60,22 @@ struct MoveSettings {
   // went on.
   bool somethingRefused = false;
 
+  /// The receiver's address as frames carry it: its low byte.
+  std::uint8_t receiver() const {
+    return static_cast<std::uint8_t>(static_cast<std::uint32_t>(address) & 0xFF);
+  }
+
   /// Whether the run waits for the head to arrive: -wait after a preset or
   /// a position, and no other action.
   bool waitsForArrival() const {
     return waitGiven && (action == Action::kGoToPreset || action == Action::kGoToPosition);
   }
 
-  /// The receiver's address as frames carry it: its low byte.
-  std::uint8_t receiver() const {
-    return static_cast<std::uint8_t>(static_cast<std::uint32_t>(address) & 0xFF);
-  }
-
-  FrameInputs frameInputs() const {
-    return {address, command1, command2, speedPercent, directionGiven, panMove, tiltMove};
+  /// The movement asked for: the motion of the last word recognised, each
+  /// axis it moves carrying the speed, and none while no word is.
+  HeadCommand movement() const {
+    return HeadCommand::move(motion, speedPercent, directionGiven && panMove,
+                             directionGiven && tiltMove);
   }
 };
 

@@ -1,6 +1,7 @@
 #include "option_parser.h"
 
 #include "ascii.h"
+#include "directions.h"
 #include "scan.h"
 
 namespace ptmove {
@@ -25,6 +26,7 @@ enum class Option {
   kStop,
   kWait,
   kExitStatus,
+  kProtocol,
 };
 
 struct OptionRow {
@@ -59,6 +61,7 @@ constexpr OptionRow kOptions[] = {
     {"-stop", Option::kStop, nullptr},
     {"-wait", Option::kWait, "Errore nell'impostare il tempo di attesa dell'arrivo.\n"},
     {"-e", Option::kExitStatus, nullptr},
+    {"-proto", Option::kProtocol, "Protocollo non riconosciuto\n"},
 };
 
 const OptionRow* findOption(std::string_view word) {
@@ -104,6 +107,11 @@ ScanResult scanInto(Option option, const std::string& value, MoveSettings& setti
     case Option::kDirection:
       result = scanWord(value, settings.directionWord);
       break;
+    case Option::kProtocol: {
+      std::string word;  // taken up once the value is accepted
+      result = scanWord(value, word);
+      break;
+    }
     case Option::kSpeed:
       result = scanDecimal(value, settings.speedPercent);
       break;
@@ -153,7 +161,7 @@ bool inRange(Option option, const MoveSettings& settings) {
 }
 
 // Applies a -dir word that was accepted as a value. An unknown word clears
-// directionGiven but keeps the command bytes and axis flags.
+// directionGiven but keeps the motion and axes an earlier word set.
 void applyDirection(MoveSettings& settings, std::ostream& out, const char* refusal) {
   const Direction* direction = findDirection(settings.directionWord);
   if (direction == nullptr) {
@@ -163,7 +171,25 @@ void applyDirection(MoveSettings& settings, std::ostream& out, const char* refus
     return;
   }
   settings.directionGiven = true;
-  direction->applyTo(settings.command1, settings.command2, settings.panMove, settings.tiltMove);
+  settings.motion = direction->motion;
+  if (direction->setsAxes) {
+    settings.panMove = direction->panMove;
+    settings.tiltMove = direction->tiltMove;
+  }
+}
+
+// Applies a -proto word that was accepted as a value. An unknown word is
+// refused as an unknown -dir word is: the protocol stays as it was.
+void applyProtocol(const std::string& value, MoveSettings& settings, std::ostream& out,
+                   const char* refusal) {
+  std::string word;
+  scanWord(value, word);
+  if (const Protocol* protocol = findProtocol(word)) {
+    settings.protocol = protocol;
+    return;
+  }
+  settings.somethingRefused = true;
+  out << refusal;
 }
 
 // Reads the value of a value-taking option; returns whether it was accepted.
@@ -188,6 +214,9 @@ bool readValue(const OptionRow& row, const std::string* value, MoveSettings& set
     case Option::kDirection:
       settings.action = Action::kMove;
       applyDirection(settings, out, row.refusal);
+      break;
+    case Option::kProtocol:
+      applyProtocol(*value, settings, out, row.refusal);
       break;
     case Option::kGoToPreset:
       settings.action = Action::kGoToPreset;

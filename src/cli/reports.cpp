@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iomanip>
 
+#include "directions.h"
 #include "version.h"
 
 namespace ptmove {
@@ -129,8 +130,9 @@ void printAction(std::ostream& out, const MoveSettings& settings,
   printFrameLines(out, frames);
   if (settings.waitsForArrival()) {
     out << std::endl << "Richieste della posizione, ripetute fino all'arrivo: " << std::endl;
-    printFrameLines(out, {positionQueryFrame(settings.receiver(), Axis::kPan),
-                          positionQueryFrame(settings.receiver(), Axis::kTilt)});
+    const Protocol& protocol = *settings.protocol;
+    printFrameLines(out, {protocol.frame(settings.receiver(), HeadCommand::askAngle(Axis::kPan)),
+                          protocol.frame(settings.receiver(), HeadCommand::askAngle(Axis::kTilt))});
   }
 }
 

@@ -1,8 +1,10 @@
 #include "run.h"
 
 #include "command_frame.h"
+#include "line_messages.h"
 #include "move_settings.h"
 #include "option_parser.h"
+#include "reply_finder.h"
 #include "reports.h"
 #include "scan.h"
 
@@ -28,36 +30,47 @@ void printMissing(std::ostream& out, const MoveSettings& settings, bool portAlon
   }
 }
 
-// The frames the run's action sends, in order: the movement frame for a
+// What the run's action asks of the head, in order: the movement for a
 // movement, else the command's own.
-std::vector<CommandFrame> actionFrames(const MoveSettings& settings, const CommandFrame& move) {
-  const std::uint8_t address = settings.receiver();
+std::vector<HeadCommand> actionCommands(const MoveSettings& settings) {
   const auto preset = static_cast<std::uint8_t>(settings.presetNumber);
   switch (settings.action) {
     case Action::kGoToPreset:
-      return {presetFrame(address, PresetCommand::kGoTo, preset)};
+      return {HeadCommand::presetCommand(PresetAction::kGoTo, preset)};
     case Action::kStorePreset:
-      return {presetFrame(address, PresetCommand::kStore, preset)};
+      return {HeadCommand::presetCommand(PresetAction::kStore, preset)};
     case Action::kClearPreset:
-      return {presetFrame(address, PresetCommand::kClear, preset)};
+      return {HeadCommand::presetCommand(PresetAction::kClear, preset)};
     case Action::kGoToPosition: {
-      std::vector<CommandFrame> frames;
+      std::vector<HeadCommand> commands;
       if (settings.panGiven) {
-        frames.push_back(positionFrame(address, Axis::kPan, settings.panDegrees));
+        commands.push_back(HeadCommand::goToAngle(Axis::kPan, hundredths(settings.panDegrees)));
       }
       if (settings.tiltGiven) {
-        frames.push_back(positionFrame(address, Axis::kTilt, settings.tiltDegrees));
+        commands.push_back(HeadCommand::goToAngle(Axis::kTilt, hundredths(settings.tiltDegrees)));
       }
-      return frames;
+      return commands;
     }
     case Action::kReportPosition:
-      return {positionQueryFrame(address, Axis::kPan), positionQueryFrame(address, Axis::kTilt)};
+      return {HeadCommand::askAngle(Axis::kPan), HeadCommand::askAngle(Axis::kTilt)};
     case Action::kStop:
-      return {stopFrameFor(address)};
+      return {HeadCommand::stop()};
     case Action::kMove:
       break;
   }
-  return {move};
+  return {settings.movement()};
+}
+
+// The questions that find where the head is, each with how to find its
+// answer in the protocol spoken.
+PositionQuestions positionQuestions(const MoveSettings& settings) {
+  const auto question = [&settings](Axis axis) {
+    const ReplyFinder finder(*settings.protocol, settings.receiver(), axis);
+    return Question{
+        settings.protocol->frame(settings.receiver(), HeadCommand::askAngle(axis)).bytes(),
+        [finder](const Bytes& arrived) { return finder.angleIn(arrived); }};
+  };
+  return {question(Axis::kPan), question(Axis::kTilt)};
 }
 
 // The line that announces an action other than the movement; the preset's
@@ -108,45 +121,49 @@ std::string anglesText(const Position& position) {
 }
 
 // What the head said, after the commands: where it is, or whether it
-// arrived. Nothing when the port could not be opened.
+// arrived, with the failure that is. Nothing when the port could not be
+// opened.
 void printWhatTheHeadSaid(std::ostream& out, const MoveSettings& settings,
-                          const CommandResult& result) {
-  if (result.failure == LineFailure::kPortNotOpened) {
-    return;
-  }
+                          const CommandResult& result, ConsoleReporter& reporter) {
   const bool reports = settings.action == Action::kReportPosition;
-  if (!reports && !settings.waitsForArrival()) {
+  if ((!reports && !settings.waitsForArrival()) || reporter.first() == RunFailure::kPortNotOpened) {
     return;
   }
   if (!result.position) {
     out << "Nessuna risposta dal brandeggio" << std::endl;
+    reporter.note(RunFailure::kNoAnswer);
   } else if (reports) {
     out << "Posizione " << anglesText(*result.position) << std::endl;
   } else {
     out << (result.arrived ? "Brandeggio arrivato: " : "Brandeggio non arrivato: ")
         << anglesText(*result.position) << std::endl;
+    if (!result.arrived) {
+      reporter.note(RunFailure::kNotArrived);
+    }
   }
 }
 
-// The exit status: 0 unless -e asked for one; then the first failure, the
-// command line's coming before the line's.
-int exitStatus(const MoveSettings& settings, bool commandLineFailed, LineFailure failure) {
+// The exit status: 0 unless -e asked for one; then the first failure the
+// run met, the command line's coming before the line's.
+int exitStatus(const MoveSettings& settings, RunFailure failure) {
   if (!settings.exitStatusWanted) {
     return kExitOk;
   }
-  if (commandLineFailed) {
+  if (settings.somethingRefused) {
     return kExitUsage;
   }
   switch (failure) {
-    case LineFailure::kNone:
+    case RunFailure::kNone:
       return kExitOk;
-    case LineFailure::kPortNotOpened:
+    case RunFailure::kCommandLine:
+      return kExitUsage;
+    case RunFailure::kPortNotOpened:
       return kExitUnavailable;
-    case LineFailure::kLineFailed:
+    case RunFailure::kLineFailed:
       return kExitIoError;
-    case LineFailure::kNotArrived:
+    case RunFailure::kNotArrived:
       return kExitTempFail;
-    case LineFailure::kNoAnswer:
+    case RunFailure::kNoAnswer:
       return kExitProtocol;
   }
   return kExitOk;
@@ -155,7 +172,7 @@ int exitStatus(const MoveSettings& settings, bool commandLineFailed, LineFailure
 }  // namespace
 
 int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& diagnostics,
-               const Line& line) {
+               Line& line) {
   MoveSettings settings;
   if (!args.empty()) {
     scanWord(args[0], settings.programWord);
@@ -168,15 +185,15 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
     out << std::endl;
     return kExitOk;
   }
-  const auto endOfCommandLine = [&settings](bool failed) {
-    return exitStatus(settings, failed || settings.somethingRefused, LineFailure::kNone);
-  };
   if (!parseCommandLine(args, settings, out)) {
-    return endOfCommandLine(true);
+    return exitStatus(settings, RunFailure::kCommandLine);
   }
 
-  const CommandFrame frame = buildMoveFrame(settings.frameInputs());
-  const std::vector<CommandFrame> frames = actionFrames(settings, frame);
+  const Protocol& protocol = *settings.protocol;
+  std::vector<CommandFrame> frames;
+  for (const HeadCommand& command : actionCommands(settings)) {
+    frames.push_back(protocol.frame(settings.receiver(), command));
+  }
   if (settings.displayWanted) {
     printSettings(out, settings, frames);
   }
@@ -186,40 +203,56 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
 
   if (settings.helpWanted) {
     printHelp(out, settings.programWord);
-    return endOfCommandLine(false);
+    return exitStatus(settings, RunFailure::kNone);
   }
   if (!settings.lastValueOk) {
-    return endOfCommandLine(true);  // nothing to do, or the last value refused: no word
+    // Nothing to do, or the last value refused: the run ends without a word.
+    return exitStatus(settings, RunFailure::kCommandLine);
   }
+  ConsoleReporter reporter(out, diagnostics);
   if (settings.action != Action::kMove) {
     // The head's other commands need the port alone: no direction, no time.
     if (!settings.portGiven) {
       printMissing(out, settings, true);
-      return endOfCommandLine(true);
+      return exitStatus(settings, RunFailure::kCommandLine);
     }
     out << actionLine(settings) << std::endl;
+    out << std::endl;  // before what the line reports
     CommandRequest request;
     request.portNumber = settings.portNumber;
     request.baudRate = settings.baudRate;
-    request.address = settings.receiver();
-    request.frames = frames;
     request.readsPosition = settings.action == Action::kReportPosition;
+    if (!request.readsPosition) {
+      for (const CommandFrame& frame : frames) {
+        request.frames.push_back(frame.bytes());
+      }
+    }
+    if (request.readsPosition || settings.waitsForArrival()) {
+      request.questions = positionQuestions(settings);
+    }
     if (settings.waitsForArrival()) {
       request.arrival = arrivalFor(settings);
     }
-    const CommandResult result = line.commands(out, diagnostics, request);
-    printWhatTheHeadSaid(out, settings, result);
-    return exitStatus(settings, settings.somethingRefused, result.failure);
+    const CommandResult result = line.commands(request, reporter);
+    printWhatTheHeadSaid(out, settings, result, reporter);
+    return exitStatus(settings, reporter.first());
   }
   if (settings.portGiven && settings.directionGiven && settings.durationGiven) {
     out << "Brandeggio in movimento  " << std::endl;
-    const LineFailure failure = line.move(
-        out, diagnostics,
-        MoveRequest{settings.portNumber, settings.baudRate, frame, settings.durationSeconds});
-    return exitStatus(settings, settings.somethingRefused, failure);
+    out << std::endl;  // before what the line reports
+    MoveRequest request;
+    request.portNumber = settings.portNumber;
+    request.baudRate = settings.baudRate;
+    request.frame = frames.front().bytes();
+    // The stop for the receiver that moves, and no other: several heads
+    // often share one line.
+    request.stop = protocol.frame(settings.receiver(), HeadCommand::stop()).bytes();
+    request.durationSeconds = settings.durationSeconds;
+    line.move(request, reporter);
+    return exitStatus(settings, reporter.first());
   }
   printMissing(out, settings, false);
-  return endOfCommandLine(true);
+  return exitStatus(settings, RunFailure::kCommandLine);
 }
 
 }  // namespace ptmove

@@ -1,23 +1,35 @@
-// The one pass every run makes: parse, build the frames, report, and hand
-// a complete movement, or one of the head's other commands, to the line.
+// The one pass every run makes: parse, build the frames in the protocol
+// asked for, report, hand a complete movement, or one of the head's other
+// commands, to the line, and say what came of it.
 #ifndef PTMOVE_CLI_RUN_H_
 #define PTMOVE_CLI_RUN_H_
 
-#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "line_events.h"
 #include "transmission.h"
 
 namespace ptmove {
 
-/// What a run hands to the line: the transmission's functions in the
-/// program, recorders in tests.
-struct Line {
-  std::function<LineFailure(std::ostream& out, std::ostream& diagnostics, const MoveRequest&)> move;
-  std::function<CommandResult(std::ostream& out, std::ostream& diagnostics, const CommandRequest&)>
-      commands;
+/// What a run hands its movement or commands to.
+class Line {
+ public:
+  virtual ~Line() = default;
+  virtual void move(const MoveRequest& request, LineReporter& reporter) = 0;
+  virtual CommandResult commands(const CommandRequest& request, LineReporter& reporter) = 0;
+};
+
+/// The line the program drives: the port's.
+class PortLine final : public Line {
+ public:
+  void move(const MoveRequest& request, LineReporter& reporter) override {
+    sendMove(request, reporter);
+  }
+  CommandResult commands(const CommandRequest& request, LineReporter& reporter) override {
+    return sendCommands(request, reporter);
+  }
 };
 
 /// The exit statuses that -e asks for, sysexits.h's numbers.
@@ -35,7 +47,7 @@ enum ExitStatus : int {
 /// `diagnostics`. Returns the exit status: 0, or with -e the first failure
 /// the run met.
 int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& diagnostics,
-               const Line& line);
+               Line& line);
 
 }  // namespace ptmove
 

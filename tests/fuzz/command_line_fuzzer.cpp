@@ -15,7 +15,6 @@
 #include "reports.h"
 #include "run.h"
 #include "transmission.h"
-#include "wait.h"
 
 namespace {
 
@@ -34,40 +33,55 @@ std::vector<std::string> argumentsFrom(const std::uint8_t* data, std::size_t siz
   return args;
 }
 
+// A line that takes whatever it is handed, reports a failure and answers
+// with bytes of the first frame.
+class FuzzLine final : public ptmove::Line {
+ public:
+  void move(const ptmove::MoveRequest& request, ptmove::LineReporter& reporter) override {
+    reporter.report(ptmove::event::FrameNotSent{ptmove::FrameRole::kMovement, request.frame,
+                                                std::to_string(request.durationSeconds)});
+  }
+
+  ptmove::CommandResult commands(const ptmove::CommandRequest& request,
+                                 ptmove::LineReporter& reporter) override {
+    ptmove::CommandResult result;
+    if (!request.frames.empty() && request.frames.front().size() >= 6) {
+      const ptmove::Bytes& first = request.frames.front();
+      result.position = ptmove::Position{static_cast<std::uint16_t>(first[4] << 8 | first[5]),
+                                         first[first.size() - 1]};
+      result.arrived = first.back() % 2 == 0;
+    }
+    if (request.questions) {
+      reporter.report(ptmove::event::NoReply{ptmove::Angle::kTilt,
+                                             request.questions->tilt.bytes,
+                                             {},
+                                             "COM1",
+                                             request.questions->pan.bytes});
+    }
+    return result;
+  }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::vector<std::string> args = argumentsFrom(data, size);
 
   std::ostringstream out;
-  const ptmove::Line line = {
-      [](std::ostream& o, std::ostream&, const ptmove::MoveRequest& request) {
-        o << ptmove::waitMilliseconds(request.durationSeconds);
-        return ptmove::LineFailure::kNone;
-      },
-      [](std::ostream& o, std::ostream&, const ptmove::CommandRequest& request) {
-        o << request.frames.size();
-        // A head that answers with the first frame's data bytes.
-        ptmove::CommandResult result;
-        if (!request.frames.empty()) {
-          const ptmove::CommandFrame& first = request.frames.front();
-          result.position = ptmove::Position{ptmove::angleIn(first), first[6]};
-          result.arrived = first[6] % 2 == 0;
-        }
-        return result;
-      }};
+  FuzzLine line;
   ptmove::runProgram(args, out, out, line);
 
-  // Every report, whatever the run above decided to print.
+  // Every report, whatever the run above decided to print, and each
+  // protocol's frames, which must be whole.
   ptmove::MoveSettings settings;
   std::ostringstream reports;
   ptmove::parseCommandLine(args, settings, reports);
-  const ptmove::CommandFrame frame = ptmove::buildMoveFrame(settings.frameInputs());
-  if (ptmove::frameChecksum(frame) != frame[6]) {
-    __builtin_trap();
-  }
-  const ptmove::CommandFrame stop = ptmove::stopFrameFor(frame[1]);
-  if (ptmove::frameChecksum(stop) != stop[6] || stop[1] != frame[1] || stop[3] != 0) {
+  const ptmove::Protocol& protocol = *settings.protocol;
+  const ptmove::CommandFrame frame = protocol.frame(settings.receiver(), settings.movement());
+  const ptmove::CommandFrame stop =
+      protocol.frame(settings.receiver(), ptmove::HeadCommand::stop());
+  if (!protocol.isWhole(frame) || !protocol.isWhole(stop) || !ptmove::isStop(protocol.read(stop)) ||
+      protocol.read(stop).address != settings.receiver()) {
     __builtin_trap();
   }
   ptmove::printSettings(reports, settings, {frame});
