@@ -100,8 +100,10 @@ std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>&)> ptsim
     for (const ptmove::DecodedItem& item :
          head->decoder.feed(wire.data() + head->read, wire.size() - head->read, 0.0)) {
       if (item.isFrame) {
-        if (const auto reply = head->receivers.receive(item.frame(), 0.0)) {
-          answer.insert(answer.end(), reply->begin(), reply->end());
+        const ptmove::Received received = item.read();
+        if (const auto reply = head->receivers.receive(received, 0.0, *item.protocol)) {
+          const ptmove::CommandFrame frame = item.protocol->frame(received.address, *reply);
+          answer.insert(answer.end(), frame.begin(), frame.end());
         }
       }
     }

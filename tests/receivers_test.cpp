@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "pelco.h"
+
 namespace ptmove {
 namespace {
 
@@ -9,8 +11,11 @@ constexpr CommandFrame kRight = {0xFF, 0x01, 0x00, 0x02, 0x3F, 0x00, 0x42};
 constexpr CommandFrame kLeft = {0xFF, 0x01, 0x00, 0x04, 0x3F, 0x00, 0x44};
 constexpr CommandFrame kAutoAt5 = {0xFF, 0x05, 0x09, 0x00, 0x00, 0x00, 0x0E};
 
+// A Pelco D frame to receiver 1.
 CommandFrame command(std::uint8_t command2, std::uint8_t data1, std::uint8_t data2) {
-  return commandFrame(0x01, 0x00, command2, data1, data2);
+  CommandFrame frame = {0xFF, 0x01, 0x00, command2, data1, data2, 0x00};
+  frame[6] = frameChecksum(frame);
+  return frame;
 }
 
 // The summary's line on where a receiver ended up.
@@ -81,18 +86,38 @@ TEST(ReceiversTest, MovesEachHeadAndSummarisesIt) {
        {}},
       {"nothing", {}, 0.0, {}, false, {}},
   };
+  const Protocol& pelcoD = *findProtocol("d");
   for (const auto& c : cases) {
     Receivers receivers;
     std::vector<CommandFrame> replies;
     for (const auto& [frame, seconds] : c.frames) {
-      if (const auto reply = receivers.receive(frame, seconds)) {
-        replies.push_back(*reply);
+      const Received received = pelcoD.read(frame);
+      if (const auto reply = receivers.receive(received, seconds)) {
+        replies.push_back(pelcoD.frame(received.address, *reply));
       }
     }
     EXPECT_EQ(receivers.summary(c.end), c.summary) << c.what;
     EXPECT_EQ(receivers.anyLeftMoving(), c.leftMoving) << c.what;
     EXPECT_EQ(replies, c.replies) << c.what;
   }
+}
+
+// A head spoken to in Pelco P moves alike, answers in Pelco P, and the
+// summary says so.
+TEST(ReceiversTest, TakesPelcoPToo) {
+  const Protocol& pelcoP = *findProtocol("p");
+  Receivers receivers;
+  receivers.receive(pelcoP.read({0xA0, 0x02, 0x00, 0x02, 0x3F, 0x00, 0xAF, 0x30}), 0.0, pelcoP);
+  receivers.receive(pelcoP.read({0xA0, 0x02, 0x00, 0x00, 0x00, 0x00, 0xAF, 0x0D}), 1.0, pelcoP);
+  const auto answer =
+      receivers.receive(pelcoP.read({0xA0, 0x02, 0x00, 0x51, 0x00, 0x00, 0xAF, 0x5C}), 1.0, pelcoP);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(pelcoP.frame(0x02, *answer),
+            CommandFrame({0xA0, 0x02, 0x00, 0x59, 0x18, 0x9C, 0xAF, 0xD0}));  // 63.00
+  EXPECT_EQ(receivers.summary(1.0),
+            std::vector<std::string>({"receiver 2 (Pelco P): pan right, speed 63 for 1.000 s",
+                                      "receiver 2 (Pelco P): ended at pan 63.00, tilt 0.00 "
+                                      "degrees, zoom 0 %, focus 50 %, iris 50 %"}));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// ptsim: a virtual Pelco D pan-tilt head. It runs a command with
+// ptsim: a virtual Pelco D and Pelco P pan-tilt head. It runs a command with
 // PTMOVE_COM<N> pointing at a pseudo-terminal, and every other COM number
 // at a trap that no run can open, decodes everything the command writes
 // there, moves its receivers as they are told, answers their position
@@ -45,16 +45,18 @@ constexpr char kUsage[] =
     "usage: ptsim [-com N] [-late SECONDS | -silent] [-ack] [-echo] -- COMMAND [ARGS...]\n";
 constexpr char kHelp[] =
     "Runs COMMAND with PTMOVE_COM<N> (N is 1 unless given) pointing at a\n"
-    "pseudo-terminal, and decodes every Pelco D frame the command writes\n"
-    "there: what each receiver was told, when, and which were left moving.\n"
+    "pseudo-terminal, and decodes every Pelco D and Pelco P frame the command\n"
+    "writes there: what each receiver was told, when, and which were left\n"
+    "moving.\n"
     "Every other COM number leads to a port no run can open, never to a\n"
     "real one; ptsim says when the command asked for one.\n"
     "Each receiver is a virtual head that turns, travels to positions and\n"
-    "presets, and answers the position queries; the summary says where each\n"
-    "ended up. The exit status is the command's.\n"
+    "presets, and answers the position queries in the protocol they came in;\n"
+    "the summary says where each ended up. The exit status is the command's.\n"
     "  -late SECONDS  answer the position queries that late\n"
     "  -silent        never answer them\n"
-    "  -ack           send the general response (FF a 00 a) after every frame\n"
+    "  -ack           acknowledge every frame: Pelco D's general response\n"
+    "                 (FF a 00 a), Pelco P's A2\n"
     "  -echo          send back every byte, as a 2-wire RS-485 adapter does\n";
 
 struct Options {
@@ -127,7 +129,18 @@ std::string lineSettings(int fd) {
 struct Answer {
   Clock::time_point due;
   ptmove::CommandFrame frame;
+  const ptmove::Protocol* protocol;
 };
+
+// How the log names a receiver: by its address, and the protocol when it
+// is not the default.
+std::string receiverName(std::uint8_t address, const ptmove::Protocol& protocol) {
+  std::string name = "receiver " + std::to_string(address);
+  if (&protocol != &ptmove::defaultProtocol()) {
+    name += std::string(" (") + protocol.name() + ")";
+  }
+  return name;
+}
 
 class Session {
  public:
@@ -172,7 +185,7 @@ class Session {
   int sendDueAnswers() {
     const Clock::time_point time = Clock::now();
     while (!late_.empty() && late_.front().due <= time) {
-      answer(late_.front().frame);
+      answer(late_.front().frame, *late_.front().protocol);
       late_.erase(late_.begin());
     }
     if (late_.empty()) {
@@ -216,24 +229,26 @@ class Session {
                     bytes.c_str());
         continue;
       }
-      const ptmove::CommandFrame frame = item.frame();
-      std::printf("%s  %s  receiver %u: %s\n", ptmove::formatSeconds(at).c_str(), bytes.c_str(),
-                  static_cast<unsigned>(frame[1]), ptmove::describeCommand(frame).c_str());
+      // Each frame in its own protocol; an answer goes back in it.
+      const ptmove::Protocol& protocol = *item.protocol;
+      const ptmove::Received frame = item.read();
+      const std::string name = receiverName(frame.address, protocol);
+      std::printf("%s  %s  %s: %s\n", ptmove::formatSeconds(at).c_str(), bytes.c_str(),
+                  name.c_str(), ptmove::describe(frame).c_str());
       if (options_.ack) {
-        // The general response: sync, address, no alarm, checksum.
-        const std::uint8_t general[] = {0xFF, frame[1], 0x00, frame[1]};
-        send(general, sizeof general);
+        const std::vector<std::uint8_t> acknowledgement = protocol.acknowledgement(frame.address);
+        send(acknowledgement.data(), acknowledgement.size());
       }
-      if (const auto reply = receivers_.receive(frame, at)) {
+      if (const auto reply = receivers_.receive(frame, at, protocol)) {
+        const ptmove::CommandFrame answerFrame = protocol.frame(frame.address, *reply);
         if (options_.silent) {
-          std::printf("%s  receiver %u does not answer\n", ptmove::formatSeconds(at).c_str(),
-                      static_cast<unsigned>(frame[1]));
+          std::printf("%s  %s does not answer\n", ptmove::formatSeconds(at).c_str(), name.c_str());
         } else if (options_.late > 0) {
           late_.push_back({Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                               std::chrono::duration<double>(options_.late)),
-                           *reply});
+                           answerFrame, &protocol});
         } else {
-          answer(*reply);
+          answer(answerFrame, protocol);
         }
       }
     }
@@ -242,11 +257,11 @@ class Session {
 
   // Told before it is sent, so that the line comes before whatever the
   // command prints on reading the answer.
-  void answer(const ptmove::CommandFrame& reply) {
-    std::printf("%s  %s  receiver %u answers: %s\n",
-                ptmove::formatSeconds(sinceFirstFrame(now())).c_str(),
-                ptmove::hexBytes(reply).c_str(), static_cast<unsigned>(reply[1]),
-                ptmove::describeCommand(reply).c_str());
+  void answer(const ptmove::CommandFrame& reply, const ptmove::Protocol& protocol) {
+    const ptmove::Received answer = protocol.read(reply);
+    std::printf("%s  %s  %s answers: %s\n", ptmove::formatSeconds(sinceFirstFrame(now())).c_str(),
+                ptmove::hexBytes(reply).c_str(), receiverName(answer.address, protocol).c_str(),
+                ptmove::describe(answer).c_str());
     std::fflush(stdout);
     send(reply.data(), reply.size());
   }

@@ -30,9 +30,9 @@ std::string angleText(double degrees) {
   return degreesText(hundredthsOf(degrees));
 }
 
-// The angle a position frame asks for; beyond a turn, within it.
-double degreesOf(const CommandFrame& frame) {
-  return static_cast<double>(angleIn(frame) % 36000) / 100.0;
+// The angle a position command asks for; beyond a turn, within it.
+double degreesOf(const HeadCommand& command) {
+  return static_cast<double>(command.hundredths % 36000) / 100.0;
 }
 
 // Degrees a second for a frame's speed byte.
@@ -86,23 +86,18 @@ void Receivers::Receiver::advanceTo(double seconds) {
   at = std::max(at, seconds);
 }
 
-void Receivers::Receiver::follow(const CommandFrame& frame) {
-  const std::uint8_t command1 = frame[2];
-  const std::uint8_t command2 = frame[3];
+void Receivers::Receiver::follow(const Received& frame) {
+  const auto is = [&frame](Function function) { return (frame.functions & function) != 0; };
   // A standard command takes over from whatever the head was doing: a
   // journey to a position ends where the head is.
-  pan = {pan.degrees, sense(command2 & 0x02, command2 & 0x04) * turningRate(frame[4]), {}};
-  tilt = {tilt.degrees, sense(command2 & 0x08, command2 & 0x10) * turningRate(frame[5]), {}};
-  zoom.rate = sense(command2 & 0x20, command2 & 0x40) * kLensPercentPerSecond;
-  focus.rate = sense(command2 & 0x80, command1 & 0x01) * kLensPercentPerSecond;
-  iris.rate = sense(command1 & 0x02, command1 & 0x04) * kLensPercentPerSecond;
+  pan = {pan.degrees, sense(is(kPanRight), is(kPanLeft)) * turningRate(frame.panSpeed), {}};
+  tilt = {tilt.degrees, sense(is(kTiltUp), is(kTiltDown)) * turningRate(frame.tiltSpeed), {}};
+  zoom.rate = sense(is(kZoomTele), is(kZoomWide)) * kLensPercentPerSecond;
+  focus.rate = sense(is(kFocusFar), is(kFocusNear)) * kLensPercentPerSecond;
+  iris.rate = sense(is(kIrisOpen), is(kIrisClose)) * kLensPercentPerSecond;
 }
 
-std::optional<CommandFrame> Receivers::Receiver::carryOut(const CommandFrame& frame) {
-  if (frame[2] != 0x00) {
-    return std::nullopt;  // the auxiliaries and the like: nothing a head shows
-  }
-  const std::uint8_t address = frame[1];
+std::optional<HeadCommand> Receivers::Receiver::carryOut(const HeadCommand& command) {
   // A journey to a position ends any movement; the other axis may be on
   // its way too.
   const auto travelTo = [this](Axis& axis, double degrees) {
@@ -111,46 +106,46 @@ std::optional<CommandFrame> Receivers::Receiver::carryOut(const CommandFrame& fr
     }
     axis.target = degrees;
   };
-  const auto reply = [address](std::uint8_t command, double degrees) {
-    return angleFrame(address, command, hundredthsOf(degrees));
-  };
-  const int preset = frame[5];
-  switch (frame[3]) {
-    case 0x03:
-      presets[preset] = {pan.degrees, tilt.degrees};
-      break;
-    case 0x05:
-      presets.erase(preset);
-      break;
-    case 0x07:
-      if (const auto stored = presets.find(preset); stored != presets.end()) {
+  const bool panAxis = command.axis == ptmove::Axis::kPan;
+  switch (command.kind) {
+    case HeadCommand::Kind::kPreset: {
+      const int preset = command.presetNumber;
+      if (command.preset == PresetAction::kStore) {
+        presets[preset] = {pan.degrees, tilt.degrees};
+      } else if (command.preset == PresetAction::kClear) {
+        presets.erase(preset);
+      } else if (const auto stored = presets.find(preset); stored != presets.end()) {
         travelTo(pan, stored->second.first);
         tilt.target = stored->second.second;
       }
       break;
-    case 0x4B:
-      travelTo(pan, degreesOf(frame));
+    }
+    case HeadCommand::Kind::kGoToAngle:
+      travelTo(panAxis ? pan : tilt, degreesOf(command));
       break;
-    case 0x4D:
-      travelTo(tilt, degreesOf(frame));
-      break;
-    case 0x51:
-      return reply(positionReplyCommand(ptmove::Axis::kPan), pan.degrees);
-    case 0x53:
-      return reply(positionReplyCommand(ptmove::Axis::kTilt), tilt.degrees);
+    case HeadCommand::Kind::kAskAngle:
+      return HeadCommand::angleIs(command.axis, hundredthsOf(panAxis ? pan.degrees : tilt.degrees));
     default:
-      break;
+      break;  // what the head itself says, and the like: nothing a head shows
   }
   return std::nullopt;
 }
 
-std::optional<CommandFrame> Receivers::receive(const CommandFrame& frame, double seconds) {
-  Receiver& receiver = receivers_[frame[1]];
+std::optional<HeadCommand> Receivers::receive(const Received& frame, double seconds,
+                                              const Protocol& protocol) {
+  Receiver& receiver = receivers_[frame.address];
   receiver.advanceTo(seconds);
-  if (!isExtendedCommand(frame)) {
+  if (std::find(receiver.protocols.begin(), receiver.protocols.end(), protocol.name()) ==
+      receiver.protocols.end()) {
+    receiver.protocols.push_back(protocol.name());
+  }
+  receiver.otherProtocol = receiver.otherProtocol || &protocol != &defaultProtocol();
+  if (!frame.extended) {
     receiver.follow(frame);
-  } else if (auto reply = receiver.carryOut(frame)) {
-    return reply;
+  } else if (frame.command) {
+    if (auto answer = receiver.carryOut(*frame.command)) {
+      return answer;
+    }
   }
   record(receiver, frame, seconds);
   return std::nullopt;
@@ -158,9 +153,9 @@ std::optional<CommandFrame> Receivers::receive(const CommandFrame& frame, double
 
 // Keeps the record of movements: a standard command replaces whatever the
 // receiver was doing, and a journey to a position ends a movement too.
-void Receivers::record(Receiver& receiver, const CommandFrame& frame, double seconds) {
+void Receivers::record(Receiver& receiver, const Received& frame, double seconds) {
   const bool travelling = receiver.pan.target || receiver.tilt.target;
-  if (isExtendedCommand(frame) && !(receiver.moving && travelling)) {
+  if (frame.extended && !(receiver.moving && travelling)) {
     return;
   }
   if (receiver.moving) {
@@ -168,10 +163,10 @@ void Receivers::record(Receiver& receiver, const CommandFrame& frame, double sec
   }
   receiver.moving = isMotion(frame);
   if (receiver.moving) {
-    receiver.movement = describeCommand(frame);
+    receiver.movement = describe(frame);
     receiver.since = seconds;
   } else if (receiver.done.empty()) {
-    receiver.done.push_back(describeCommand(frame) + " (it was not moving)");
+    receiver.done.push_back(describe(frame) + " (it was not moving)");
   }
 }
 
@@ -179,7 +174,14 @@ std::vector<std::string> Receivers::summary(double seconds) {
   std::vector<std::string> lines;
   for (auto& [address, receiver] : receivers_) {
     receiver.advanceTo(seconds);
-    const std::string name = "receiver " + std::to_string(address);
+    std::string name = "receiver " + std::to_string(address);
+    if (receiver.otherProtocol) {
+      std::string heard;
+      for (const std::string& protocol : receiver.protocols) {
+        heard += (heard.empty() ? "" : " and ") + protocol;
+      }
+      name += " (" + heard + ")";
+    }
     for (const std::string& movement : receiver.done) {
       lines.push_back(name + ": " + movement);
     }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "command_frame.h"
+#include "protocol.h"
 
 namespace ptmove {
 
@@ -27,9 +27,11 @@ constexpr double kLensPercentPerSecond = 25.0;
 
 class Receivers {
  public:
-  /// Takes a good frame that arrived at `seconds` (never earlier than the
-  /// one before). Returns the receiver's reply to a position query.
-  std::optional<CommandFrame> receive(const CommandFrame& frame, double seconds);
+  /// Takes a frame, as a receiver read it, that arrived at `seconds` (never
+  /// earlier than the one before). Returns the receiver's answer to a
+  /// position query.
+  std::optional<HeadCommand> receive(const Received& frame, double seconds,
+                                     const Protocol& protocol = defaultProtocol());
 
   /// At `seconds`, the end: one line per movement of each receiver, in
   /// address order, a warning line for each receiver still moving, where
@@ -69,6 +71,10 @@ class Receivers {
     std::map<int, std::pair<double, double>> presets;
     // The time its state is for.
     double at = 0.0;
+    // The protocols it was spoken to in, by name, when one was not the
+    // default: the summary names them.
+    std::vector<std::string> protocols;
+    bool otherProtocol = false;
 
     bool moving = false;
     std::string movement;  // what it is doing while moving
@@ -77,12 +83,12 @@ class Receivers {
 
     void advanceTo(double seconds);
     // Takes a standard command, or carries out an extended one (with the
-    // reply to a position query).
-    void follow(const CommandFrame& frame);
-    std::optional<CommandFrame> carryOut(const CommandFrame& frame);
+    // answer to a position query).
+    void follow(const Received& frame);
+    std::optional<HeadCommand> carryOut(const HeadCommand& command);
   };
 
-  void record(Receiver& receiver, const CommandFrame& frame, double seconds);
+  void record(Receiver& receiver, const Received& frame, double seconds);
 
   std::map<std::uint8_t, Receiver> receivers_;
 };
