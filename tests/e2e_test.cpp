@@ -268,8 +268,8 @@ TEST_F(EndToEndTest, StopFrameFollowsTheWait) {
         decodeWire(run({"-com", "1", "-dir", "u", "-t", seconds}, {{1, pty.slavePath()}}, &pty));
     ASSERT_EQ(items.size(), 2u);
     ASSERT_TRUE(items[0].isFrame && items[1].isFrame);
-    EXPECT_EQ(describeCommand(items[0].frame()), "tilt up, speed 63");
-    EXPECT_EQ(describeCommand(items[1].frame()), "stop");
+    EXPECT_EQ(describe(items[0].read()), "tilt up, speed 63");
+    EXPECT_EQ(describe(items[1].read()), "stop");
     const double gap = items[1].seconds - items[0].seconds;
     EXPECT_GE(gap, wait - 0.05);  // the reader may wake late for the first frame
     EXPECT_LT(gap, wait + 1.0);
@@ -288,7 +288,7 @@ TEST_F(EndToEndTest, PortsThatCannotBeUsed) {
       {{"-com", "9", "-dir", "r", "-t", "0"}, {{9, "/nonexistent/ttyUSB9"}}, failed},
       {{"-com", "0", "-dir", "r", "-t", "0"}, {}, failed},
       {{"-com", " -3", "-dir", "r", "-t", "0"}, {}, failed},
-      {{"-com", "5", "-dir", "r", "-t", "0"}, {{5, "/dev/null"}}, notTerminal},
+      {{"-com", "5", "-dir", "r", "-t", "0"}, {{5, nullDevice()}}, notTerminal},
       {{"-com", "5", "-dir", "r", "-t", "0"}, {{5, fullDevice()}}, writesFail},
   };
   for (const auto& c : cases) {
@@ -344,11 +344,13 @@ TEST_F(EndToEndTest, SaysWhyOnStandardError) {
        {"in use by another program (", "process " + std::to_string(getpid()) + ")"},
        {}},
       {"not a terminal",
-       {9, "/dev/null"},
+       {9, nullDevice()},
        false,
        kMoving + "SetCommTimeouts failed\nSetCommState failed\n",
-       {"cannot set the timeouts of COM9 (/dev/null, from PTMOVE_COM9): it is not a serial port",
-        "cannot set the line of COM9 (/dev/null, from PTMOVE_COM9) at 2400 bit/s"},
+       {"cannot set the timeouts of COM9 (" + nullDevice() +
+            ", from PTMOVE_COM9): it is not a "
+            "serial port",
+        "cannot set the line of COM9 (" + nullDevice() + ", from PTMOVE_COM9) at 2400 bit/s"},
        {"cannot set the timeouts of COM9: ", "refused 2400 bit/s"}},
       {"clean run", {9, clean.slavePath()}, false, kMoving, {}, {}},
   };
@@ -638,14 +640,24 @@ TEST_F(EndToEndTest, CarriesOutTheHeadsOtherCommands) {
   const Bytes panReply = {0xFF, 0x01, 0x00, 0x59, 0x30, 0x39, 0xC3};
   const Bytes tiltReply = {0xFF, 0x01, 0x00, 0x5B, 0x03, 0xE8, 0x47};
   const Bytes general = {0xFF, 0x01, 0x00, 0x01};
-  const auto head = [&](Bytes afterPan, Bytes afterTilt) {
+  // Pelco P: the queries, a receiver's acknowledgement, a reply with a bad
+  // checksum, and the replies.
+  const Bytes panQueryP = {0xA0, 0x01, 0x00, 0x51, 0x00, 0x00, 0xAF, 0x5F};
+  const Bytes tiltQueryP = {0xA0, 0x01, 0x00, 0x53, 0x00, 0x00, 0xAF, 0x5D};
+  const Bytes panReplyP = {0xA0, 0x01, 0x00, 0x59, 0x30, 0x39, 0xAF, 0x5E};
+  const Bytes brokenP = {0xA0, 0x01, 0x00, 0x59, 0x00, 0x00, 0xAF, 0x00};
+  const Bytes tiltReplyP = {0xA0, 0x01, 0x00, 0x5B, 0x03, 0xE8, 0xAF, 0xBE};
+  const auto headFor = [](Bytes panAsked, Bytes tiltAsked, Bytes afterPan, Bytes afterTilt) {
     return [=](const Bytes& wire) {
       const auto endsWith = [&wire](const Bytes& query) {
         return wire.size() >= query.size() &&
                std::equal(query.begin(), query.end(), wire.end() - query.size());
       };
-      return endsWith(panQuery) ? afterPan : endsWith(tiltQuery) ? afterTilt : Bytes();
+      return endsWith(panAsked) ? afterPan : endsWith(tiltAsked) ? afterTilt : Bytes();
     };
+  };
+  const auto head = [&](Bytes afterPan, Bytes afterTilt) {
+    return headFor(panQuery, tiltQuery, afterPan, afterTilt);
   };
   const struct {
     const char* what;
@@ -675,6 +687,16 @@ TEST_F(EndToEndTest, CarriesOutTheHeadsOtherCommands) {
        nullptr,
        "\nLettura della posizione del brandeggio\n\nNessuna risposta dal brandeggio\n",
        then(panQuery, tiltQuery)},
+      {"a Pelco P head, among its acknowledgement and a reply with a bad checksum",
+       {"-com", "1", "-proto", "p", "-pos"},
+       headFor(panQueryP, tiltQueryP, then(then({0xA2}, brokenP), panReplyP), tiltReplyP),
+       "\nLettura della posizione del brandeggio\n\nPosizione pan 123.45 gradi, tilt 10.00 gradi\n",
+       then(panQueryP, tiltQueryP)},
+      {"a Pelco P preset",
+       {"-com", "1", "-proto", "P", "-ch", "0A", "-setpreset", "3"},
+       nullptr,
+       "\nMemorizzazione del preset 3\n\n",
+       {0xA0, 0x0A, 0x00, 0x03, 0x00, 0x03, 0xAF, 0x05}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -767,6 +789,25 @@ TEST_F(EndToEndTest, ReadsWherePtsimsHeadIs) {
        "\"$@\" -e -com 1 -preset 2 -wait 1; echo \"status $?\"",
        "Nessuna risposta dal brandeggio\nstatus 76\n",
        "receiver 1: go to preset 2"},
+      {"Pelco P: a diagonal, and the stop to the receiver that moved",
+       {},
+       "\"$@\" -com 1 -proto p -ch 3 -dir ur -t 0.3 -d",
+       "Comando inviato: \n 0xa0 0x03 0x00 0x0a 0x3f 0x3f 0xaf 0x06\n",
+       "receiver 3 (Pelco P): tilt up, speed 63, pan right, speed 63 for 0.",
+       "receiver 1"},
+      {"Pelco P: a position waited for and read back, among acknowledgements and the echo",
+       {"-ack", "-echo", "-late", "0.3"},
+       "\"$@\" -e -com 1 -proto p -pan 45 -tilt 30 -wait 5; echo \"status $?\"; "
+       "\"$@\" -com 1 -proto p -pos",
+       "Brandeggio arrivato: pan 45.00 gradi, tilt 30.00 gradi\nstatus 0\n",
+       "Posizione pan 45.00 gradi, tilt 30.00 gradi\n"},
+      {"Pelco P: the lens and a preset",
+       {},
+       "\"$@\" -com 1 -proto p -dir zi -t 0.4 && \"$@\" -com 1 -proto p -setpreset 7 && "
+       "\"$@\" -com 1 -proto p -pan 100 && \"$@\" -e -com 1 -proto p -preset 7 -wait 5; "
+       "echo \"status $?\"",
+       "Brandeggio arrivato: pan 0.00 gradi, tilt 0.00 gradi\nstatus 0\n",
+       "receiver 1 (Pelco P): zoom tele for 0."},
       {"no port for the position",
        {},
        "\"$@\" -e -pos; echo \"status $?\"",

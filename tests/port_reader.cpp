@@ -14,6 +14,9 @@
 #include "command_frame.h"
 #include "port.h"
 
+// Reading stops once this much has come: one Pelco D frame.
+constexpr std::size_t kFrameBytes = 7;
+
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::fputs("usage: port_reader COM MILLISECONDS\n", stderr);
@@ -29,7 +32,7 @@ int main(int argc, char** argv) {
       ptmove::Deadline::afterMilliseconds(std::strtoull(argv[2], nullptr, 10));
   std::vector<std::uint8_t> read;
   std::uint8_t buffer[16];
-  while (read.size() < ptmove::kFrameSize) {
+  while (read.size() < kFrameBytes) {
     const std::size_t n = port->read(buffer, sizeof buffer, deadline, {});
     if (n == 0) {
       break;

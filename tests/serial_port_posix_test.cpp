@@ -166,7 +166,7 @@ TEST(SerialPortPosixTest, SetsNonStandardSpeedsOnLinux) {
 #endif
 
 TEST(SerialPortPosixTest, DeviceThatIsNotATerminalStillTakesWrites) {
-  const ScopedVariable devnull = bindPort(5, "/dev/null");
+  const ScopedVariable devnull = bindPort(5, testsupport::nullDevice());
   SerialPort port;
   ASSERT_TRUE(port.open(5));
   EXPECT_FALSE(port.applyTimeouts());
