@@ -23,10 +23,10 @@ struct Outcome {
   CommandRequest commands;
 };
 
-// What the line does when handed a run: reports `event`, if any, and
-// answers `result`.
+// What the line does when handed a run: reports `events` and answers
+// `result`.
 struct LineAnswer {
-  std::optional<LineEvent> event;
+  std::vector<LineEvent> events;
   CommandResult result;
 };
 
@@ -54,8 +54,8 @@ class RecordingLine final : public Line {
 
  private:
   void tell(LineReporter& reporter) {
-    if (answer_.event) {
-      reporter.report(*answer_.event);
+    for (const LineEvent& event : answer_.events) {
+      reporter.report(event);
     }
   }
 
@@ -70,7 +70,7 @@ Outcome run(std::vector<std::string> args, const LineAnswer& answer = {}) {
   std::ostringstream diagnostics;
   RecordingLine line(out, outcome, answer);
   outcome.status = runProgram(args, out, diagnostics, line);
-  if (!answer.event) {
+  if (answer.events.empty()) {
     EXPECT_EQ(diagnostics.str(), "") << "the parser's messages are for standard output only";
   }
   outcome.output = out.str();
@@ -160,7 +160,7 @@ TEST(RunTest, PrintsWhatTheHeadSaid) {
   } cases[] = {
       {{"-pos"}, {{}, {where, false}}, "Posizione " + at, false},
       {{"-pos"}, {{}, {}}, "Nessuna risposta dal brandeggio\n", false},
-      {{"-pos"}, {event::PortNotOpened{"no such port"}, {}}, "Failed to open port\n", false},
+      {{"-pos"}, {{event::PortNotOpened{"no such port"}}, {}}, "Failed to open port\n", false},
       {{"-preset", "3", "-wait", "5"}, {{}, {where, true}}, "Brandeggio arrivato: " + at, true},
       {{"-pan", "123.45", "-wait", "5"},
        {{}, {where, false}},
@@ -182,8 +182,8 @@ TEST(RunTest, PrintsWhatTheHeadSaid) {
 // -e: the first failure the run met decides the exit status.
 TEST(RunTest, ExitStatusSaysWhatHappened) {
   const LineAnswer done{{}, {Position{}, true}};
-  const LineAnswer notOpened{event::PortNotOpened{"no such port"}, {}};
-  const LineAnswer lineFailed{event::LineNotSet{"no such speed"}, {Position{}, true}};
+  const LineAnswer notOpened{{event::PortNotOpened{"no such port"}}, {}};
+  const LineAnswer lineFailed{{event::LineNotSet{"no such speed"}}, {Position{}, true}};
   const LineAnswer notArrived{{}, {Position{}, false}};
   const LineAnswer noAnswer{{}, {}};
   const struct {
