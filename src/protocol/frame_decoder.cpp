@@ -83,8 +83,4 @@ void FrameDecoder::decodePending(double seconds, std::vector<DecodedItem>& items
   }
 }
 
-std::string describeFrame(const Protocol& protocol, const CommandFrame& frame) {
-  return describe(protocol.read(frame));
-}
-
 }  // namespace ptmove

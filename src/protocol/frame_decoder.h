@@ -45,9 +45,6 @@ class FrameDecoder {
   std::vector<std::uint8_t> pending_;
 };
 
-/// A frame of `protocol` in plain words, as describe() gives them.
-std::string describeFrame(const Protocol& protocol, const CommandFrame& frame);
-
 }  // namespace ptmove
 
 #endif  // PTMOVE_PROTOCOL_FRAME_DECODER_H_

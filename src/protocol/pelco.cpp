@@ -82,6 +82,27 @@ Payload payloadOf(const HeadCommand& command, const MotionTable& motions) {
   return {0x00, 0x00, 0x00, 0x00};
 }
 
+Received readPayload(std::uint8_t address, const Payload& payload, const CommandBit* bits,
+                     std::size_t count, std::uint8_t senseMask) {
+  Received received;
+  received.address = address;
+  received.payload = payload;
+  received.extended = (payload[1] & 0x01) != 0;
+  if (received.extended) {
+    received.command = sharedExtendedCommand(payload);
+    return received;
+  }
+  const bool sense = senseMask != 0 && (payload[0] & senseMask) != 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if ((payload[bits[i].byte] & bits[i].mask) != 0) {
+      received.functions |= sense ? bits[i].withSense : bits[i].function;
+    }
+  }
+  received.panSpeed = payload[2];
+  received.tiltSpeed = payload[3];
+  return received;
+}
+
 std::optional<HeadCommand> sharedExtendedCommand(const Payload& payload) {
   if (payload[0] != 0x00) {
     return std::nullopt;

@@ -40,6 +40,38 @@ struct MotionBytes {
 };
 using MotionTable = std::array<MotionBytes, kMotionCount>;
 
+/// The motions in which Pelco D and Pelco P differ: the lens and the scan.
+struct LensAndScanBytes {
+  MotionBytes focusNear;
+  MotionBytes focusFar;
+  MotionBytes irisOpen;
+  MotionBytes irisClose;
+  MotionBytes autoScan;
+};
+
+/// Each motion's command bytes, in the order of Motion: pan, tilt, the
+/// diagonals and zoom as both protocols have them, the lens and the scan
+/// as `lens` gives them.
+constexpr MotionTable motionTable(const LensAndScanBytes& lens) {
+  return {{
+      {0x00, 0x02},  // right
+      {0x00, 0x04},  // left
+      {0x00, 0x08},  // up
+      {0x00, 0x10},  // down
+      {0x00, 0x0A},  // up and right
+      {0x00, 0x0C},  // up and left
+      {0x00, 0x12},  // down and right
+      {0x00, 0x14},  // down and left
+      {0x00, 0x20},  // zoom in (tele)
+      {0x00, 0x40},  // zoom out (wide)
+      lens.focusNear,
+      lens.focusFar,
+      lens.irisOpen,
+      lens.irisClose,
+      lens.autoScan,
+  }};
+}
+
 /// The payload that tells `command`, each motion as `motions` has it.
 Payload payloadOf(const HeadCommand& command, const MotionTable& motions);
 
@@ -54,37 +86,14 @@ struct CommandBit {
 
 /// Reads a payload as a receiver does: an extended command when command 2
 /// is odd (named when it is a preset, position, query or reply), else the
-/// functions `bits` give, with `senseMask` the first byte's sense bit (0:
-/// none), and the speeds.
-template <std::size_t N>
-Received readPayload(std::uint8_t address, const Payload& payload,
-                     const std::array<CommandBit, N>& bits, std::uint8_t senseMask);
+/// functions the `count` entries of `bits` give, with `senseMask` the first
+/// byte's sense bit (0: none), and the speeds.
+Received readPayload(std::uint8_t address, const Payload& payload, const CommandBit* bits,
+                     std::size_t count, std::uint8_t senseMask);
 
 /// The extended command a payload names, if it is one both protocols
 /// share.
 std::optional<HeadCommand> sharedExtendedCommand(const Payload& payload);
-
-template <std::size_t N>
-Received readPayload(std::uint8_t address, const Payload& payload,
-                     const std::array<CommandBit, N>& bits, std::uint8_t senseMask) {
-  Received received;
-  received.address = address;
-  received.payload = payload;
-  received.extended = (payload[1] & 0x01) != 0;
-  if (received.extended) {
-    received.command = sharedExtendedCommand(payload);
-    return received;
-  }
-  const bool sense = senseMask != 0 && (payload[0] & senseMask) != 0;
-  for (const CommandBit& bit : bits) {
-    if ((payload[bit.byte] & bit.mask) != 0) {
-      received.functions |= sense ? bit.withSense : bit.function;
-    }
-  }
-  received.panSpeed = payload[2];
-  received.tiltSpeed = payload[3];
-  return received;
-}
 
 }  // namespace ptmove
 

@@ -10,27 +10,16 @@ namespace {
 constexpr std::uint8_t kSync = 0xFF;
 constexpr std::uint8_t kSense = 0x80;  // command 1: turns scan and camera on, not off
 
-// Command 1 and 2 of each motion, in the order of Motion. Auto is 09 00,
-// what the Windows program always sent for -dir a and receivers in the
-// field may rely on; a receiver that follows the standard reads it as
-// "camera off, focus near".
-constexpr MotionTable kMotions = {{
-    {0x00, 0x02},  // right
-    {0x00, 0x04},  // left
-    {0x00, 0x08},  // up
-    {0x00, 0x10},  // down
-    {0x00, 0x0A},  // up and right
-    {0x00, 0x0C},  // up and left
-    {0x00, 0x12},  // down and right
-    {0x00, 0x14},  // down and left
-    {0x00, 0x20},  // zoom in (tele)
-    {0x00, 0x40},  // zoom out (wide)
+// The lens and the scan's command 1 and 2. Auto is 09 00, what the Windows
+// program always sent for -dir a and receivers in the field may rely on; a
+// receiver that follows the standard reads it as "camera off, focus near".
+constexpr MotionTable kMotions = motionTable({
     {0x01, 0x00},  // focus near
     {0x00, 0x80},  // focus far
     {0x02, 0x00},  // iris open
     {0x04, 0x00},  // iris close
     {0x09, 0x00},  // auto
-}};
+});
 
 // The bits of a standard command as the standard reads them.
 constexpr std::array<CommandBit, 12> kBits = {{
@@ -68,7 +57,8 @@ class PelcoD final : public Protocol {
   }
 
   Received read(const CommandFrame& frame) const override {
-    return readPayload(frame[1], {frame[2], frame[3], frame[4], frame[5]}, kBits, kSense);
+    return readPayload(frame[1], {frame[2], frame[3], frame[4], frame[5]}, kBits.data(),
+                       kBits.size(), kSense);
   }
 
   // The general response: sync, address, no alarm, checksum.

@@ -13,24 +13,14 @@ namespace {
 constexpr std::uint8_t kStart = 0xA0;
 constexpr std::uint8_t kEnd = 0xAF;
 
-// Data 1 and 2 of each motion, in the order of Motion.
-constexpr MotionTable kMotions = {{
-    {0x00, 0x02},  // right
-    {0x00, 0x04},  // left
-    {0x00, 0x08},  // up
-    {0x00, 0x10},  // down
-    {0x00, 0x0A},  // up and right
-    {0x00, 0x0C},  // up and left
-    {0x00, 0x12},  // down and right
-    {0x00, 0x14},  // down and left
-    {0x00, 0x20},  // zoom in (tele)
-    {0x00, 0x40},  // zoom out (wide)
+// The lens and the scan's data 1 and 2: bits of their own in data 1.
+constexpr MotionTable kMotions = motionTable({
     {0x02, 0x00},  // focus near
     {0x01, 0x00},  // focus far
     {0x04, 0x00},  // iris open
     {0x08, 0x00},  // iris close
     {0x20, 0x00},  // auto scan
-}};
+});
 
 constexpr std::array<CommandBit, 13> kBits = {{
     {0, 0x40, kCameraOn, kCameraOn},
@@ -69,7 +59,8 @@ class PelcoP final : public Protocol {
   }
 
   Received read(const CommandFrame& frame) const override {
-    return readPayload(frame[1], {frame[2], frame[3], frame[4], frame[5]}, kBits, 0);
+    return readPayload(frame[1], {frame[2], frame[3], frame[4], frame[5]}, kBits.data(),
+                       kBits.size(), 0);
   }
 
   // One byte, whatever the address.
