@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     std::fputs("usage: port_reader COM MILLISECONDS\n", stderr);
     return 2;
   }
-  const std::unique_ptr<ptmove::Port> port = ptmove::makePort();
+  const std::unique_ptr<ptmove::Port> port = ptmove::makePort(std::atoi(argv[1]), "");
   if (!port->open(std::atoi(argv[1])) || !port->applyTimeouts() || !port->applyLineSettings(9600)) {
     std::fprintf(stderr, "%s\n", port->error().c_str());
     return 1;

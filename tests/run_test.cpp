@@ -226,8 +226,8 @@ TEST(RunTest, HandsTheMovementOver) {
   Outcome outcome = run({"pt", "-com", "com4", "-br", "9600", "-ch", "05", "-dir", "u", "-vel",
                          "50", "-t", "0.7", "-d"});
   ASSERT_EQ(outcome.sends, 1);
-  EXPECT_EQ(outcome.request.portNumber, 4);
-  EXPECT_EQ(outcome.request.baudRate, 9600);
+  EXPECT_EQ(outcome.request.port.number, 4);
+  EXPECT_EQ(outcome.request.port.baudRate, 9600);
   EXPECT_EQ(outcome.request.durationSeconds, 0.7f);
   EXPECT_EQ(outcome.request.frame, Bytes({0xFF, 0x05, 0x00, 0x08, 0x00, 0x1F, 0x2C}));
   EXPECT_EQ(outcome.request.stop, Bytes({0xFF, 0x05, 0x00, 0x00, 0x00, 0x00, 0x05}));

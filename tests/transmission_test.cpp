@@ -232,8 +232,8 @@ TEST(TransmissionTest, ReadsThePositionAmongWhatTheLineCarries) {
               static_cast<ssize_t>(c.stale.size()));
     std::thread head(answerQueries, std::ref(pty), std::cref(c.streams));
     CommandRequest request;
-    request.portNumber = 4;
-    request.baudRate = 9600;
+    request.port.number = 4;
+    request.port.baudRate = 9600;
     request.questions = pelcoDQuestions(0x01);
     request.readsPosition = true;
     Recorder recorder;
@@ -259,7 +259,7 @@ TEST(TransmissionTest, SendsCommandsWithoutAStop) {
   const auto bound = testsupport::bindPort(4, pty.slavePath());
   const Bytes preset = {0xFF, 0x0A, 0x00, 0x07, 0x00, 0x03, 0x14};
   CommandRequest request;
-  request.portNumber = 4;
+  request.port.number = 4;
   request.frames = {preset};
   Recorder recorder;
   EXPECT_FALSE(sendCommands(request, recorder).position);

@@ -50,6 +50,10 @@ void ConsoleReporter::report(const LineEvent& event) {
     failed("SetCommTimeouts failed", RunFailure::kLineFailed, e->why);
   } else if (const auto* e = std::get_if<event::LineNotSet>(&event)) {
     failed("SetCommState failed", RunFailure::kLineFailed, e->why);
+  } else if (const auto* e = std::get_if<event::SpeedNotApplied>(&event)) {
+    diagnose(e->port + " is a raw TCP port, whose server's configuration sets the line: -br " +
+             std::to_string(e->baudRate) +
+             " is not applied (an rfc2217:// port lets ptmove set the speed)");
   } else if (const auto* e = std::get_if<event::GuardNotStarted>(&event)) {
     diagnose(e->why);
   } else if (const auto* e = std::get_if<event::FrameNotSent>(&event)) {

@@ -73,21 +73,39 @@ const OptionRow* findOption(std::string_view word) {
   return nullptr;
 }
 
-// The port is a number, or its name: COM (any case) directly followed by
-// the number, as users type it on Windows.
-ScanResult scanPort(std::string_view text, std::int32_t& portNumber) {
+// Whether `word` is a server's address: the port checks the rest when it
+// connects, as it checks that a COM number exists when it opens it.
+bool namesServer(std::string_view word) {
+  return startsWithIgnoreCase(word, "tcp://") || startsWithIgnoreCase(word, "rfc2217://");
+}
+
+// The port is a number, its name (COM, any case, directly followed by the
+// number, as users type it on Windows), or a server's address
+// (tcp://HOST:PORT, rfc2217://HOST:PORT). A later port replaces an
+// earlier one, of either kind.
+ScanResult scanPort(std::string_view text, MoveSettings& settings) {
   std::size_t start = 0;
   while (start < text.size() && isAsciiSpace(text[start])) {
     ++start;
   }
   const std::string_view rest = text.substr(start);
+  std::string word;
+  if (scanWord(std::string(rest), word) == ScanResult::kConverted && namesServer(word)) {
+    settings.portAddress = word;
+    return ScanResult::kConverted;
+  }
+  ScanResult result = ScanResult::kNoMatch;
   if (startsWithIgnoreCase(rest, "com")) {
     if (rest.size() > 3 && isAsciiDigit(rest[3])) {
-      return scanDecimal(rest.substr(3), portNumber);
+      result = scanDecimal(rest.substr(3), settings.portNumber);
     }
-    return ScanResult::kNoMatch;
+  } else {
+    result = scanDecimal(text, settings.portNumber);
   }
-  return scanDecimal(text, portNumber);
+  if (result == ScanResult::kConverted) {
+    settings.portAddress.clear();
+  }
+  return result;
 }
 
 // Scans `value` into the option's field: kNoMatch when the scan made no
@@ -96,7 +114,7 @@ ScanResult scanInto(Option option, const std::string& value, MoveSettings& setti
   ScanResult result = ScanResult::kConverted;
   switch (option) {
     case Option::kPort:
-      result = scanPort(value, settings.portNumber);
+      result = scanPort(value, settings);
       break;
     case Option::kBaudRate:
       result = scanDecimal(value, settings.baudRate);
@@ -207,6 +225,9 @@ bool readValue(const OptionRow& row, const std::string* value, MoveSettings& set
   switch (row.option) {
     case Option::kPort:
       settings.portGiven = true;
+      break;
+    case Option::kBaudRate:
+      settings.speedGiven = true;
       break;
     case Option::kDuration:
       settings.durationGiven = true;

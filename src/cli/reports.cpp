@@ -140,7 +140,11 @@ void printAction(std::ostream& out, const MoveSettings& settings,
 
 void printSettings(std::ostream& out, const MoveSettings& settings,
                    const std::vector<CommandFrame>& frames) {
-  out << "Porta selezionata COM" << settings.portNumber << std::endl;
+  if (settings.portAddress.empty()) {
+    out << "Porta selezionata COM" << settings.portNumber << std::endl;
+  } else {
+    out << "Porta selezionata " << settings.portAddress << std::endl;
+  }
   out << "Baud rate " << settings.baudRate << std::endl;
   // Hexadecimal with fill '0' stays in force on the stream from here on.
   out << "Indirizzo 0x" << std::hex << std::setfill('0') << std::setw(2) << settings.address

@@ -12,6 +12,15 @@ namespace ptmove {
 
 namespace {
 
+PortChoice portChoice(const MoveSettings& settings) {
+  PortChoice choice;
+  choice.number = settings.portNumber;
+  choice.address = settings.portAddress;
+  choice.baudRate = settings.baudRate;
+  choice.speedGiven = settings.speedGiven;
+  return choice;
+}
+
 // The warning for what a run lacks: the port, and for a movement its
 // direction and time.
 void printMissing(std::ostream& out, const MoveSettings& settings, bool portAlone) {
@@ -219,8 +228,7 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
     out << actionLine(settings) << std::endl;
     out << std::endl;  // before what the line reports
     CommandRequest request;
-    request.portNumber = settings.portNumber;
-    request.baudRate = settings.baudRate;
+    request.port = portChoice(settings);
     request.readsPosition = settings.action == Action::kReportPosition;
     if (!request.readsPosition) {
       for (const CommandFrame& frame : frames) {
@@ -241,8 +249,7 @@ int runProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
     out << "Brandeggio in movimento  " << std::endl;
     out << std::endl;  // before what the line reports
     MoveRequest request;
-    request.portNumber = settings.portNumber;
-    request.baudRate = settings.baudRate;
+    request.port = portChoice(settings);
     request.frame = frames.front().bytes();
     // The stop for the receiver that moves, and no other: several heads
     // often share one line.

@@ -39,6 +39,12 @@ struct TimeoutsNotSet {
 struct LineNotSet {
   std::string why;
 };
+/// The port's server sets the line itself (a raw TCP port): the speed
+/// asked for was not applied.
+struct SpeedNotApplied {
+  std::string port;
+  std::int32_t baudRate = 0;
+};
 /// The stop guard could not be started: the movement goes on without it.
 struct GuardNotStarted {
   std::string why;
@@ -98,7 +104,7 @@ struct LineStuck {
 }  // namespace event
 
 using LineEvent = std::variant<event::PortNotOpened, event::TimeoutsNotSet, event::LineNotSet,
-                               event::GuardNotStarted, event::FrameNotSent, event::StopNotDrained,
+                               event::SpeedNotApplied, event::GuardNotStarted, event::FrameNotSent, event::StopNotDrained,
                                event::PortVanished, event::GuardDied, event::NoReply,
                                event::OutputDiscarded, event::Interrupted, event::LineStuck>;
 

@@ -53,6 +53,9 @@ StopDelivery deliverStop(Port& port, const Bytes& stop) {
       return delivery;
     }
     if (!port.drain(deadline)) {
+      if (port.isLetGo()) {
+        continue;
+      }
       delivery.result = StopResult::kNotDrained;
       delivery.error = port.error();
       return delivery;

@@ -43,10 +43,15 @@ class StopGuard {
   /// Windows it sends them once this process has ended.
   void abandon();
 
-  /// A handle that a wait sees hang up or signalled once the guard has
-  /// ended: the read end of a pipe only the guard writes to (POSIX), the
-  /// guard's process (Windows); kNoHandle when it is not watching.
+  /// A handle that a wait sees ready once the guard has ended: the read end
+  /// of a pipe only the guard writes to (POSIX; also ready for a late
+  /// answer), the guard's process (Windows); kNoHandle when it is not
+  /// watching.
   NativeHandle endHandle() const;
+
+  /// Whether the guard has ended; a late answer it left on its pipe is
+  /// taken off, so that a wait on endHandle() does not wake for it again.
+  bool ended();
 
   /// The guard's process, for messages.
   unsigned long processId() const;

@@ -13,8 +13,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,37 +97,6 @@ void stopCatchingFaults() {
   sigaltstack(&faultStop.previousStack, nullptr);
 }
 
-// Closes descriptors first to last, those that are open.
-void closeRange(int first, int last) {
-  if (first > last) {
-    return;
-  }
-#ifdef SYS_close_range
-  if (syscall(SYS_close_range, static_cast<unsigned>(first), static_cast<unsigned>(last), 0) == 0) {
-    return;
-  }
-#endif
-  rlimit limit{};
-  const int open = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 65536
-                       ? static_cast<int>(limit.rlim_cur)
-                       : 65536;
-  for (int fd = first; fd <= std::min(last, open - 1); ++fd) {
-    ::close(fd);
-  }
-}
-
-// Closes every descriptor but the three kept.
-void closeAllBut(int a, int b, int c) {
-  int keep[] = {a, b, c};
-  std::sort(std::begin(keep), std::end(keep));
-  int next = 0;
-  for (int fd : keep) {
-    closeRange(next, fd - 1);
-    next = fd + 1;
-  }
-  closeRange(next, 0x7FFFFFFF);
-}
-
 // Reads one saying of `kSaying` bytes from `fd`; false at its end or when
 // it fails.
 bool hear(int fd, char (&said)[kSaying]) {
@@ -163,22 +130,16 @@ bool hear(int fd, char (&said)[kSaying]) {
   sigprocmask(SIG_SETMASK, &held, nullptr);
   // Nothing of the program's but the port and the pipes: whoever reads the
   // program's output sees it end when the program ends.
-  closeAllBut(port.handle(), told, answer);
+  port.keepOnlyThisAnd(told, answer);
   port.setFollower(nullptr);  // the program's follower is the program's
 
   for (;;) {
-    // A port let go has no handle, and poll skips it.
-    pollfd watch[2] = {{told, POLLIN, 0}, {port.handle(), 0, 0}};
-    if (poll(watch, 2, -1) < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      break;
-    }
-    if (watch[1].revents != 0) {
+    // A port let go is not watched.
+    const WatchEnd end = port.watch(Deadline::never(), {}, told);
+    if (end == WatchEnd::kHungUp) {
       port.letGo();
     }
-    if (watch[0].revents == 0) {
+    if (end != WatchEnd::kOther) {
       continue;
     }
     char said[kSaying];
@@ -320,6 +281,20 @@ void StopGuard::dismiss() {
 
 void StopGuard::abandon() {
   release(false);
+}
+
+bool StopGuard::ended() {
+  if (!watching_) {
+    return true;
+  }
+  pollfd watch = {hear_, POLLIN, 0};
+  char said[kSaying];
+  while (poll(&watch, 1, 0) == 1 && (watch.revents & POLLIN) != 0) {
+    if (!hear(hear_, said)) {
+      return true;
+    }
+  }
+  return hasEnded(guard_);
 }
 
 NativeHandle StopGuard::endHandle() const {

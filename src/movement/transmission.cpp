@@ -33,18 +33,20 @@ class HeldEvents final : public LineReporter {
 
 // Opens the port and sets it up, each failure reported; nullptr when it
 // cannot be opened.
-std::unique_ptr<Port> openPort(std::int32_t portNumber, std::int32_t baudRate,
-                               LineReporter& reporter) {
-  std::unique_ptr<Port> port = makePort();
-  if (!port->open(portNumber)) {
+std::unique_ptr<Port> openPort(const PortChoice& choice, LineReporter& reporter) {
+  std::unique_ptr<Port> port = makePort(choice.number, choice.address);
+  if (!port->open(choice.number)) {
     reporter.report(event::PortNotOpened{port->error()});
     return nullptr;
   }
   if (!port->applyTimeouts()) {
     reporter.report(event::TimeoutsNotSet{port->error()});
   }
-  if (!port->applyLineSettings(baudRate)) {
+  if (!port->applyLineSettings(choice.baudRate)) {
     reporter.report(event::LineNotSet{port->error()});
+  }
+  if (choice.speedGiven && !port->setsLineSpeed()) {
+    reporter.report(event::SpeedNotApplied{port->name(), choice.baudRate});
   }
   // A port that must end the process has its last words told at once.
   port->whenStuck([&reporter](bool writing) { reporter.report(event::LineStuck{writing}); });
@@ -54,7 +56,7 @@ std::unique_ptr<Port> openPort(std::int32_t portNumber, std::int32_t baudRate,
 // Waits out the movement's time. A port whose device vanishes meanwhile is
 // let go at once, and the wait goes on; an interrupt or the guard's end
 // ends it at once.
-WaitEnd waitOutTheMovement(Port& port, const Interrupts& interrupts, const StopGuard& guard,
+WaitEnd waitOutTheMovement(Port& port, const Interrupts& interrupts, StopGuard& guard,
                            Deadline deadline) {
   for (;;) {
     WaitWatch watch;
@@ -62,6 +64,9 @@ WaitEnd waitOutTheMovement(Port& port, const Interrupts& interrupts, const StopG
     watch.port = port.isLetGo() ? nullptr : &port;
     watch.guardEnd = guard.endHandle();
     const WaitEnd end = waitUntil(deadline, watch);
+    if (end == WaitEnd::kGuardEnded && !guard.ended()) {
+      continue;  // an answer that came late
+    }
     if (end != WaitEnd::kPortHungUp) {
       return end;
     }
@@ -112,7 +117,7 @@ void endIfInterrupted(Interrupts& interrupts, LineReporter& reporter) {
 }  // namespace
 
 void sendMove(const MoveRequest& request, LineReporter& reporter) {
-  const std::unique_ptr<Port> port = openPort(request.portNumber, request.baudRate, reporter);
+  const std::unique_ptr<Port> port = openPort(request.port, reporter);
   if (!port) {
     return;
   }
@@ -158,7 +163,7 @@ void sendMove(const MoveRequest& request, LineReporter& reporter) {
 
 CommandResult sendCommands(const CommandRequest& request, LineReporter& reporter) {
   CommandResult result;
-  const std::unique_ptr<Port> port = openPort(request.portNumber, request.baudRate, reporter);
+  const std::unique_ptr<Port> port = openPort(request.port, reporter);
   if (!port) {
     return result;
   }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "head_position.h"
@@ -16,9 +17,16 @@
 
 namespace ptmove {
 
-struct MoveRequest {
-  std::int32_t portNumber = 0;
+/// The port a run uses, and how its line is set.
+struct PortChoice {
+  std::int32_t number = 0;  // COM<number>, when no address is given
+  std::string address;      // a server's tcp:// or rfc2217:// address, or ""
   std::int32_t baudRate = 2400;
+  bool speedGiven = false;  // the user asked for the speed: say when it cannot be applied
+};
+
+struct MoveRequest {
+  PortChoice port;
   Bytes frame;  // the movement frame
   Bytes stop;   // the frame that stops the receiver that moves, and no other
   float durationSeconds = 0.0f;
@@ -35,8 +43,7 @@ void sendMove(const MoveRequest& request, LineReporter& reporter);
 /// One of the head's other commands: frames that need no stop, in order;
 /// or, when it reads the position, the two questions alone.
 struct CommandRequest {
-  std::int32_t portNumber = 0;
-  std::int32_t baudRate = 2400;
+  PortChoice port;
   std::vector<Bytes> frames;
   std::optional<PositionQuestions> questions;  // for reading the position or waiting
   bool readsPosition = false;                  // ask where the head is, both axes

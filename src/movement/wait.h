@@ -27,13 +27,16 @@ inline std::uint64_t waitMilliseconds(float durationSeconds) {
 }
 
 /// How a wait ended.
+/// kGuardEnded: the guard's handle became ready; StopGuard::ended() tells
+/// whether the guard really ended.
 enum class WaitEnd { kElapsed, kInterrupted, kPortHungUp, kGuardEnded };
 
 /// What a wait watches besides its deadline.
 struct WaitWatch {
   Cancellation interrupts;            // an interrupt ends it
   const Port* port = nullptr;         // when given, its device hanging up ends it
-  NativeHandle guardEnd = kNoHandle;  // when given, its hang-up (POSIX) or signal ends it
+  NativeHandle guardEnd = kNoHandle;  // when given, the guard spoke or ended (POSIX: readable
+                                      // or hung up; Windows: signalled)
 };
 
 /// Blocks until `deadline`, however far, or until one of `watch` ends the

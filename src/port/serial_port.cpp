@@ -7,10 +7,6 @@
 
 namespace ptmove {
 
-std::unique_ptr<Port> makePort() {
-  return std::make_unique<SerialPort>();
-}
-
 std::chrono::milliseconds writeLimit(std::size_t bytes, std::int32_t bitsPerSecond) {
   constexpr std::int64_t kGraceMilliseconds = 2000;
   constexpr std::int64_t kSlowestSpeed = 50;

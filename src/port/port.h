@@ -2,9 +2,10 @@
 // movement, its stop guard and its fault handler use of a port. Every call
 // that can wait takes a deadline on the steady clock, and a cancellation:
 // plain values from the layer above, which knows why a call may have to end
-// early. The serial port (serial_port.h) is the one kind there is; another
-// kind (a serial device server on the network, say) would be a class beside
-// it, chosen by makePort.
+// early. Two kinds stand behind it, chosen by makePort: a serial port
+// (serial_port.h) and a serial device server on the network
+// (network_port.h). Nothing above this layer sees the system's handle of
+// either, or knows which one it has.
 #ifndef PTMOVE_SERIAL_PORT_H_
 #define PTMOVE_SERIAL_PORT_H_
 
@@ -49,15 +50,19 @@ struct Cancellation {
   }
 };
 
+/// How Port::watch ended.
+enum class WatchEnd { kElapsed, kInterrupted, kHungUp, kOther };
+
 class Port {
  public:
   enum class OnError { kGiveUp, kRetry };
 
   virtual ~Port() = default;
 
-  /// Opens COM<portNumber> for reading and writing, for this process alone.
-  /// False when the port does not exist, cannot be accessed or is in use; a
-  /// port in use is let go at once, its owner's line untouched.
+  /// Opens COM<portNumber> for reading and writing, for this process alone
+  /// (a network port: connects to its server, and the number only names
+  /// it). False when the port does not exist, cannot be accessed or is in
+  /// use; a port in use is let go at once, its owner's line untouched.
   virtual bool open(std::int32_t portNumber) = 0;
 
   /// Read timeouts of the device's own, for a reader that does not bound
@@ -69,6 +74,10 @@ class Port {
   /// control, DTR and RTS raised. False when the line cannot be set up as
   /// asked.
   virtual bool applyLineSettings(std::int32_t baudRate) = 0;
+
+  /// Whether applyLineSettings sets the line's speed: not where a server's
+  /// own configuration sets it (a raw TCP port).
+  virtual bool setsLineSpeed() const { return true; }
 
   /// Writes all of `data` by `deadline`; a cancellation also ends a write
   /// that waits for the line. With OnError::kRetry a write the system
@@ -136,10 +145,23 @@ class Port {
   /// stop to the guard: its last words, with whether it was writing.
   virtual void whenStuck(std::function<void(bool writing)> lastWords) = 0;
 
-  /// The system's handle of the open device, kNoHandle while there is none:
-  /// for a wait that watches it for a hang-up (POSIX: poll with no events)
-  /// and for a guard process that must share it.
-  virtual NativeHandle handle() const = 0;
+#ifdef _WIN32
+  /// Hands a copy of the open port to the guard process `process` (its
+  /// handle and id), which takes it over with takeOverPort(text); the text
+  /// says how. "" when it cannot be handed over; error() then says why.
+  virtual std::string handOver(void* process, unsigned long processId) = 0;
+#else
+  /// Blocks until the port hangs up, `other` (a descriptor of the
+  /// caller's) has something to read or hangs up, `cancellation` lets an
+  /// interrupt in, or `until` passes: one wait on all of them, for a wait
+  /// or a guard that must notice each at once. A port let go is not
+  /// watched.
+  virtual WatchEnd watch(Deadline until, Cancellation cancellation, NativeHandle other) const = 0;
+
+  /// In a forked child that keeps only the port and `kept`: closes every
+  /// other descriptor of the process.
+  virtual void keepOnlyThisAnd(NativeHandle kept1, NativeHandle kept2) const = 0;
+#endif
 
   virtual std::int32_t portNumber() const = 0;
 
@@ -154,8 +176,16 @@ class Port {
   virtual const std::string& error() const = 0;
 };
 
-/// A port of the kind COM<n> is on this system, not yet open.
-std::unique_ptr<Port> makePort();
+/// The port a run asks for, not yet open: the server at `address` (a
+/// tcp:// or rfc2217:// address) when one is given; otherwise COM<n> as
+/// this system has it, which PTMOVE_COM<n> may also point at a server.
+std::unique_ptr<Port> makePort(std::int32_t portNumber, const std::string& address);
+
+#ifdef _WIN32
+/// In a guard process: the port that Port::handOver described in `text`,
+/// open; nullptr when it cannot be taken over.
+std::unique_ptr<Port> takeOverPort(const std::string& text);
+#endif
 
 }  // namespace ptmove
 

@@ -27,6 +27,7 @@
 #include <sstream>
 #include <thread>
 
+#include "descriptors_posix.h"
 #include "line_speed.h"
 #include "serial_port.h"
 #include "system_message.h"
@@ -535,8 +536,13 @@ void SerialPort::close() {
   closeHandle();
 }
 
-NativeHandle SerialPort::handle() const {
-  return fd_;
+WatchEnd SerialPort::watch(Deadline until, Cancellation cancellation, NativeHandle other) const {
+  // Events 0: only a hang-up or an error.
+  return watchDescriptor(fd_, 0, until, cancellation, other);
+}
+
+void SerialPort::keepOnlyThisAnd(NativeHandle kept1, NativeHandle kept2) const {
+  closeAllBut(fd_, kept1, kept2);
 }
 
 }  // namespace ptmove

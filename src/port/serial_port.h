@@ -63,7 +63,12 @@ class SerialPort final : public Port {
   void whenStuck(std::function<void(bool writing)> lastWords) override {
     lastWords_ = std::move(lastWords);
   }
-  NativeHandle handle() const override;
+#ifdef _WIN32
+  std::string handOver(void* process, unsigned long processId) override;
+#else
+  WatchEnd watch(Deadline until, Cancellation cancellation, NativeHandle other) const override;
+  void keepOnlyThisAnd(NativeHandle kept1, NativeHandle kept2) const override;
+#endif
   std::int32_t portNumber() const override { return portNumber_; }
   std::int32_t baudRate() const override { return baudRate_; }
   const std::string& name() const override { return name_; }
@@ -71,7 +76,7 @@ class SerialPort final : public Port {
 
 #ifdef _WIN32
   /// Takes over COM<portNumber>, already open and set to `baudRate`: the
-  /// handle a stop guard inherits from the program.
+  /// handle a stop guard is handed by the program.
   void adopt(NativeHandle handle, std::int32_t portNumber, std::int32_t baudRate);
 #endif
 

@@ -1,0 +1,2 @@
+// Must not build: the port layer cannot see the movement layer above it.
+#include "transmission.h"
