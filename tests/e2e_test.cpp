@@ -1,9 +1,12 @@
 // End-to-end: the built program, run as a process, against pseudo-terminals.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -1108,6 +1111,123 @@ TEST_F(EndToEndTest, HugeAndManyArguments) {
   // The last -ch wins; its decimal-looking digits are read as hexadecimal.
   EXPECT_NE(out.find("Indirizzo 0x" + std::to_string(pairs - 1) + "\n"), std::string::npos)
       << out.substr(0, 200);
+}
+
+// A free TCP port on the loopback address, for a server a test starts.
+int freeLoopbackPort() {
+  const int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  int port = 0;
+  if (bind(probe, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(probe);
+  return port;
+}
+
+// Heads behind Debian's ser2net, started inside ptsim on its
+// pseudo-terminal with a configuration written for the run: $RAW
+// (tcp://) and $TEL (rfc2217://) on free loopback ports, the raw one
+// handed to whichever client connects last. `serve` (re)starts it and
+// waits until it listens; it is ended by its pid ($s).
+TEST_F(EndToEndTest, DrivesHeadsBehindASerialServer) {
+#ifndef SER2NET_PATH
+  GTEST_SKIP() << "ser2net not found";
+#else
+  const int raw = freeLoopbackPort();
+  const int tel = freeLoopbackPort();
+  const int idle = freeLoopbackPort();  // a server of the test's own, or nothing
+  char listening[32];                   // its line in /proc/net/tcp once it listens
+  std::snprintf(listening, sizeof listening, ":%04X 00000000:0000 0A", raw);
+  const std::string serve =
+      "d=$(mktemp -d) && RAW=tcp://127.0.0.1:" + std::to_string(raw) +
+      " && TEL=rfc2217://127.0.0.1:" + std::to_string(tel) +
+      " && IDLE=tcp://127.0.0.1:" + std::to_string(idle) +
+      " && printf 'connection: &raw\\n  accepter: tcp,127.0.0.1,%s\\n  connector: "
+      "serialdev,%s,2400n81,local\\n  options:\\n    kickolduser: true\\nconnection: &tel\\n  "
+      "accepter: telnet(rfc2217),tcp,127.0.0.1,%s\\n  connector: serialdev,%s,2400n81,local\\n' " +
+      std::to_string(raw) + " \"$PTMOVE_COM1\" " + std::to_string(tel) +
+      " \"$PTMOVE_COM1\" > \"$d/ser2net.yaml\" && "
+      "serve() { " SER2NET_PATH
+      " -n -u -c \"$d/ser2net.yaml\" -P \"$d/pid\" >/dev/null 2>&1 & "
+      "s=$!; i=0; until grep -q '" +
+      std::string(listening) +
+      "' /proc/net/tcp || [ $i -ge 100 ]; do sleep 0.05; i=$((i+1)); done; } && "
+      "trap 'kill -9 $s; rm -rf \"$d\"' EXIT && serve\n";
+  // A server that takes connections and never reads, or never accepts.
+  const std::string idleServer =
+      "python3 -c 'import socket,sys,time; s=socket.socket(); "
+      "s.bind((\"127.0.0.1\"," +
+      std::to_string(idle) +
+      ")); s.listen(0); "
+      "c=[socket.create_connection((\"127.0.0.1\"," +
+      std::to_string(idle) + ")) for _ in range(int(sys.argv[1]))]; time.sleep(12)' ";
+  const struct {
+    const char* what;
+    std::string script;  // "$@" runs the program
+    std::string says;
+    std::string ended;
+    std::string never = "";  // what the output must not hold
+  } cases[] = {
+      {"raw: frames with FF in them, stopped on time", "\"$@\" -com $RAW -ch ff -dir r -t 0.3",
+       kMoving, "receiver 255: pan right, speed 63 for 0.3", "left moving"},
+      {"rfc2217: the speed set, every FF doubled on the way",
+       "\"$@\" -com $TEL -br 9600 -ch ff -dir ul -t 0.3", kMoving,
+       "line: 9600 bit/s, 8 data bits, no parity, 1 stop bit", "Failed"},
+      {"each action, on both kinds, read back among telnet's own bytes",
+       "\"$@\" -com $TEL -pan 100 -tilt 10 -wait 5 && \"$@\" -com $RAW -setpreset 4 && "
+       "\"$@\" -com $TEL -pan 200 && \"$@\" -com $RAW -preset 4 -wait 5 && "
+       "\"$@\" -com $TEL -ch ff -stop && \"$@\" -com $TEL -pos && \"$@\" -com $RAW -pos",
+       "Brandeggio arrivato: pan 100.00 gradi, tilt 10.00 gradi\n",
+       "Posizione pan 100.00 gradi, tilt 10.00 gradi\nsummary:\n  receiver 1: ended at pan 100.00, "
+       "tilt 10.00 degrees, zoom 0 %, focus 50 %, iris 50 %\n  receiver 1: preset 4 at pan 100.00",
+       "Nessuna risposta"},
+      {"killed mid-movement: its guard stops the head on the connection",
+       "\"$@\" -com $TEL -ch 5 -dir r -t 30 & p=$!; sleep 1; kill -9 $p; sleep 1; "
+       "\"$@\" -com $RAW -ch 6 -dir l -t 30 & p=$!; sleep 1; kill -9 $p; sleep 1",
+       kMoving, "receiver 6: pan left, speed 63 for ", "left moving"},
+      {"the server restarted, then a client taking the port over, mid-movement",
+       std::string(
+           "\"$@\" -com $TEL -ch 7 -dir d -t 2 & p=$!; sleep 0.5; kill -9 $s; sleep 0.5; ") +
+           "serve; wait $p; \"$@\" -com $RAW -ch 8 -dir u -t 2 & p=$!; sleep 0.5; " +
+           "python3 -c 'import socket,time; socket.create_connection((\"127.0.0.1\"," +
+           std::to_string(raw) + ")); time.sleep(0.3)'; wait $p",
+       kMoving, "receiver 8: tilt up, speed 63 for 2.", "left moving"},
+      {"a server that never reads, one that never accepts, and a port nobody serves",
+       idleServer + "0 & q=$!; sleep 0.5; \"$@\" -com $IDLE -dir r -t 0.1; kill -9 $q; " +
+           idleServer +
+           "1 & q=$!; sleep 0.5; \"$@\" -e -com $IDLE -dir r -t 0.1; echo \"status "
+           "$?\"; kill -9 $q; sleep 0.2; \"$@\" -e -com $IDLE -stop; echo \"status $?\"",
+       kMoving + kMoving + "Failed to open port\nstatus 69\n\nArresto del brandeggio\n\n" +
+           "Failed to open port\nstatus 69\n",
+       "nothing was sent"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunOptions options;
+    std::istringstream ptsim(PTSIM_COMMAND);
+    for (std::string word; ptsim >> word;) {
+      options.wrapper.push_back(word);
+    }
+    for (const char* word : {"--", "sh", "-c"}) {
+      options.wrapper.push_back(word);
+    }
+    options.wrapper.push_back(serve + c.script);
+    options.wrapper.push_back("sh");
+    options.timeoutSeconds = 60;
+    const ProgramRun run = program_.run({}, options);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out << run.err;
+    EXPECT_NE(run.out.find(c.ended), std::string::npos) << run.out << run.err;
+    if (!c.never.empty()) {
+      EXPECT_EQ(run.out.find(c.never), std::string::npos) << run.out << run.err;
+    }
+  }
+#endif
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ struct MoveSettings {
   std::int32_t portNumber = 0;  // COM0 until -com accepts a port
   std::string portAddress;      // a server's tcp:// or rfc2217:// address, when -com gave one
   std::int32_t baudRate = 2400;
-  bool speedGiven = false;  // -br accepted a value
+  bool speedGiven = false;      // -br accepted a value
   std::int32_t address = 0x01;  // only the low byte reaches the frame
   std::int32_t speedPercent = 100;
   float durationSeconds = 1.0f;

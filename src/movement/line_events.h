@@ -103,10 +103,11 @@ struct LineStuck {
 
 }  // namespace event
 
-using LineEvent = std::variant<event::PortNotOpened, event::TimeoutsNotSet, event::LineNotSet,
-                               event::SpeedNotApplied, event::GuardNotStarted, event::FrameNotSent, event::StopNotDrained,
-                               event::PortVanished, event::GuardDied, event::NoReply,
-                               event::OutputDiscarded, event::Interrupted, event::LineStuck>;
+using LineEvent =
+    std::variant<event::PortNotOpened, event::TimeoutsNotSet, event::LineNotSet,
+                 event::SpeedNotApplied, event::GuardNotStarted, event::FrameNotSent,
+                 event::StopNotDrained, event::PortVanished, event::GuardDied, event::NoReply,
+                 event::OutputDiscarded, event::Interrupted, event::LineStuck>;
 
 /// Whoever tells the user what happened on the line.
 class LineReporter {

@@ -1,6 +1,7 @@
 // The Windows stop guard: a second run of ptmove.exe, without a console,
-// that inherits the port, a handle to this process and three events:
-// "done", "let go" and, set by the guard, "let gone". The environment,
+// that inherits a handle to this process, three events ("done", "let go"
+// and, set by the guard, "let gone") and the read end of a pipe on which
+// it is handed its own copy of the port, once it exists. The environment,
 // never the command line, tells it that it is a guard. It waits for this
 // process to end or for "done"; an end without "done" means the program
 // died mid-movement, and the guard sends the stop frame. Meanwhile it lets
@@ -9,10 +10,10 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "serial_port.h"
 #include "stop_delivery.h"
 #include "stop_guard.h"
 #include "system_message.h"
@@ -27,18 +28,17 @@ constexpr wchar_t kGuardVariable[] = L"PTMOVE_STOP_GUARD";
 constexpr DWORD kAnswerWithinMilliseconds = 1000;
 
 // What the program hands its guard, as the guard finds it in the
-// environment: "pid:port:process:done:letgo:letgone:com:baud:stop", the
-// stop frame's bytes in hexadecimal, whatever the protocol. The COM number
-// and the speed let the guard open the port again if its device vanishes.
+// environment: "pid:handover:process:done:letgo:letgone:stop", the stop
+// frame's bytes in hexadecimal, whatever the protocol. The port comes on
+// the handover pipe: a copy of it can only be made for a process that
+// exists (a socket's duplicate names the process it is for).
 struct GuardHandles {
   DWORD programId = 0;
-  HANDLE port = nullptr;
+  HANDLE handover = nullptr;
   HANDLE program = nullptr;
   HANDLE done = nullptr;
   HANDLE letGo = nullptr;
   HANDLE letGone = nullptr;
-  int com = 0;
-  int baud = 0;
   Bytes stop;
 };
 
@@ -56,10 +56,9 @@ std::wstring describe(const GuardHandles& handles) {
     stop += kDigits[byte >> 4];
     stop += kDigits[byte & 0x0F];
   }
-  return std::to_wstring(handles.programId) + L":" + number(handles.port) + L":" +
+  return std::to_wstring(handles.programId) + L":" + number(handles.handover) + L":" +
          number(handles.program) + L":" + number(handles.done) + L":" + number(handles.letGo) +
-         L":" + number(handles.letGone) + L":" + std::to_wstring(handles.com) + L":" +
-         std::to_wstring(handles.baud) + L":" + stop;
+         L":" + number(handles.letGone) + L":" + stop;
 }
 
 int hexDigit(wchar_t c) {
@@ -74,11 +73,10 @@ int hexDigit(wchar_t c) {
 
 bool parse(const wchar_t* text, GuardHandles& handles) {
   unsigned long programId = 0;
-  unsigned long long port = 0, program = 0, done = 0, letGo = 0, letGone = 0;
-  int com = 0, baud = 0;
+  unsigned long long handover = 0, program = 0, done = 0, letGo = 0, letGone = 0;
   int consumed = 0;
-  if (std::swscanf(text, L"%lu:%llu:%llu:%llu:%llu:%llu:%d:%d:%n", &programId, &port, &program,
-                   &done, &letGo, &letGone, &com, &baud, &consumed) != 8 ||
+  if (std::swscanf(text, L"%lu:%llu:%llu:%llu:%llu:%llu:%n", &programId, &handover, &program, &done,
+                   &letGo, &letGone, &consumed) != 6 ||
       consumed == 0) {
     return false;
   }
@@ -95,13 +93,11 @@ bool parse(const wchar_t* text, GuardHandles& handles) {
     return false;
   }
   handles = {static_cast<DWORD>(programId),
-             reinterpret_cast<HANDLE>(port),
+             reinterpret_cast<HANDLE>(handover),
              reinterpret_cast<HANDLE>(program),
              reinterpret_cast<HANDLE>(done),
              reinterpret_cast<HANDLE>(letGo),
              reinterpret_cast<HANDLE>(letGone),
-             com,
-             baud,
              stop};
   return true;
 }
@@ -242,6 +238,28 @@ bool handOver(HANDLE job, HANDLE guard) {
                          DUPLICATE_SAME_ACCESS) != FALSE;
 }
 
+// Hands a copy of `port` to the process `guard`, described on the
+// handover pipe's write end; false (port.error() says why) when it cannot.
+bool tellThePort(Port& port, HANDLE guard, HANDLE pipe) {
+  const std::string text = port.handOver(guard, GetProcessId(guard));
+  DWORD written = 0;
+  return !text.empty() &&
+         WriteFile(pipe, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+         written == text.size();
+}
+
+// What the program wrote on the handover pipe, up to its end: "" when it
+// died first.
+std::string portFrom(HANDLE pipe) {
+  std::string text;
+  char chunk[512];
+  DWORD got = 0;
+  while (text.size() < 4096 && ReadFile(pipe, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    text.append(chunk, got);
+  }
+  return text;
+}
+
 }  // namespace
 
 StopGuard::StopGuard(Port& port, const Bytes& stop) : port_(port) {
@@ -249,19 +267,22 @@ StopGuard::StopGuard(Port& port, const Bytes& stop) : port_(port) {
   GuardHandles handles;
   handles.programId = GetCurrentProcessId();
   handles.stop = stop;
-  handles.com = port.portNumber();
-  handles.baud = port.baudRate();
-  handles.port = inheritableCopy(port.handle(), 0);
+  HANDLE handover = nullptr;  // the pipe's write end, ours alone
+  HANDLE handoverRead = nullptr;
+  if (CreatePipe(&handoverRead, &handover, nullptr, 0)) {
+    handles.handover = inheritableCopy(handoverRead, 0);
+    CloseHandle(handoverRead);
+  }
   handles.program =
       inheritableCopy(GetCurrentProcess(), SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION);
   handles.done = done_ = CreateEventW(&inheritable, TRUE, FALSE, nullptr);
   handles.letGo = letGo_ = CreateEventW(&inheritable, FALSE, FALSE, nullptr);
   handles.letGone = letGone_ = CreateEventW(&inheritable, FALSE, FALSE, nullptr);
   HANDLE job = jobThatEndsAnOrphan();
-  if (handles.port != nullptr && handles.program != nullptr && handles.done != nullptr &&
+  if (handles.handover != nullptr && handles.program != nullptr && handles.done != nullptr &&
       handles.letGo != nullptr && handles.letGone != nullptr) {
     guard_ = startGuard(
-        handles, {handles.port, handles.program, handles.done, handles.letGo, handles.letGone},
+        handles, {handles.handover, handles.program, handles.done, handles.letGo, handles.letGone},
         job);
   }
   if (guard_ != nullptr && job != nullptr && !handOver(job, guard_)) {
@@ -270,12 +291,19 @@ StopGuard::StopGuard(Port& port, const Bytes& stop) : port_(port) {
   }
   if (guard_ == nullptr) {
     error_ = "cannot start the stop guard: " + systemMessage(GetLastError());
+  } else if (!tellThePort(port, guard_, handover)) {
+    // Without its port the guard ends by itself, with its job.
+    error_ = "cannot start the stop guard: " + port.error();
+    TerminateProcess(guard_, 1);
+    CloseHandle(guard_);
+    guard_ = nullptr;
   }
   if (job != nullptr) {
     CloseHandle(job);  // the guard's now, or gone with the guard
   }
   watching_ = guard_ != nullptr;
-  for (HANDLE handle : {handles.port, handles.program}) {
+  // The pipe's write end closed: the guard reads to its end.
+  for (HANDLE handle : {handover, handles.handover, handles.program}) {
     if (handle != nullptr) {
       CloseHandle(handle);
     }
@@ -319,6 +347,10 @@ void StopGuard::abandon() {
   watching_ = false;
 }
 
+bool StopGuard::ended() {
+  return !watching_ || WaitForSingleObject(guard_, 0) == WAIT_OBJECT_0;
+}
+
 NativeHandle StopGuard::endHandle() const {
   return watching_ ? guard_ : kNoHandle;
 }
@@ -341,8 +373,12 @@ bool runAsStopGuard() {
     return false;
   }
   SetEnvironmentVariableW(kGuardVariable, nullptr);
-  SerialPort port;
-  port.adopt(handles.port, handles.com, handles.baud);
+  const std::unique_ptr<Port> taken = takeOverPort(portFrom(handles.handover));
+  CloseHandle(handles.handover);
+  if (!taken) {
+    return true;  // the program died before the movement, or could not hand it over
+  }
+  Port& port = *taken;
   // Every 100 ms the port is asked whether its device is still there: a
   // vanished one is let go at once, so that it can come back by its name.
   // The program's end is also asked for: the guard never outlives it by

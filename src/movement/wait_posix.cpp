@@ -9,9 +9,9 @@ namespace ptmove {
 
 WaitEnd waitUntil(Deadline deadline, const WaitWatch& watch) {
   const WatchEnd end =
-      watch.port != nullptr ? watch.port->watch(deadline, watch.interrupts, watch.guardEnd)
-                            : watchDescriptor(kNoHandle, 0, deadline, watch.interrupts,
-                                              watch.guardEnd);
+      watch.port != nullptr
+          ? watch.port->watch(deadline, watch.interrupts, watch.guardEnd)
+          : watchDescriptor(kNoHandle, 0, deadline, watch.interrupts, watch.guardEnd);
   switch (end) {
     case WatchEnd::kInterrupted:
       return WaitEnd::kInterrupted;

@@ -80,7 +80,7 @@ class Connection {
  private:
 #ifdef _WIN32
   std::uintptr_t socket_ = ~std::uintptr_t{0};  // INVALID_SOCKET
-  bool started_ = false;                         // WSAStartup was called
+  bool started_ = false;                        // WSAStartup was called
 #else
   int fd_ = -1;
 #endif

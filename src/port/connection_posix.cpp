@@ -1,11 +1,8 @@
 // POSIX connections: a non-blocking socket, closed on exec, with Nagle's
-// delay off so that each frame leaves at once. A host name is looked up in
-// a thread of its own, so that a name server that does not answer cannot
-// hold the program past the bound.
+// delay off so that each frame leaves at once.
 
 #include <errno.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -13,17 +10,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <thread>
-
 #ifdef __linux__
 #include <linux/sockios.h>
 #endif
 
 #include "connection.h"
 #include "descriptors_posix.h"
+#include "host_lookup.h"
 #include "system_message.h"
 
 namespace ptmove {
@@ -35,70 +28,6 @@ constexpr short kFarEndClosed = POLLRDHUP;
 #else
 constexpr short kFarEndClosed = 0;  // only a reset, then
 #endif
-
-struct AddressList {
-  addrinfo* first = nullptr;
-  ~AddressList() {
-    if (first != nullptr) {
-      freeaddrinfo(first);
-    }
-  }
-};
-
-// A lookup that the caller may stop waiting for: the thread owns what it
-// works on, and the last of the two to finish frees it.
-struct Lookup {
-  std::mutex lock;
-  std::condition_variable done;
-  bool finished = false;
-  int result = EAI_AGAIN;
-  addrinfo* found = nullptr;
-  ~Lookup() {
-    if (found != nullptr) {
-      freeaddrinfo(found);
-    }
-  }
-};
-
-addrinfo hints(int flags) {
-  addrinfo wanted{};
-  wanted.ai_family = AF_UNSPEC;
-  wanted.ai_socktype = SOCK_STREAM;
-  wanted.ai_flags = flags | AI_NUMERICSERV;
-  return wanted;
-}
-
-// The addresses of `host`, or why there are none, by `deadline`.
-int lookUp(const std::string& host, const std::string& service, Deadline deadline,
-           AddressList& list) {
-  const addrinfo numeric = hints(AI_NUMERICHOST);
-  const int direct = getaddrinfo(host.c_str(), service.c_str(), &numeric, &list.first);
-  if (direct != EAI_NONAME) {
-    return direct;
-  }
-  auto lookup = std::make_shared<Lookup>();
-  try {
-    std::thread([lookup, host, service] {
-      const addrinfo named = hints(AI_ADDRCONFIG);
-      addrinfo* found = nullptr;
-      const int result = getaddrinfo(host.c_str(), service.c_str(), &named, &found);
-      std::lock_guard<std::mutex> hold(lookup->lock);
-      lookup->result = result;
-      lookup->found = found;
-      lookup->finished = true;
-      lookup->done.notify_all();
-    }).detach();
-  } catch (const std::system_error&) {
-    return EAI_AGAIN;
-  }
-  std::unique_lock<std::mutex> hold(lookup->lock);
-  if (!lookup->done.wait_for(hold, deadline.left(), [&] { return lookup->finished; })) {
-    return EAI_AGAIN;
-  }
-  list.first = lookup->found;
-  lookup->found = nullptr;
-  return lookup->result;
-}
 
 // Connects `fd` to `address` by `deadline`: 0, or the error.
 int connectOne(int fd, const addrinfo& address, Deadline deadline) {
@@ -132,15 +61,11 @@ bool Connection::connect(const std::string& host, const std::string& service, De
   close();
   const Clock::duration bound = deadline.left();
   AddressList addresses;
-  const int looked = lookUp(host, service, deadline, addresses);
-  if (looked != 0) {
-    error = looked == EAI_AGAIN && deadline.passed()
-                ? "the name " + host + " was not found within " + seconds(bound)
-                : "unknown host " + host + " (" + gai_strerror(looked) + ")";
+  if (!lookUp(host, service, deadline, addresses, error)) {
     return false;
   }
   int last = ETIMEDOUT;
-  for (const addrinfo* address = addresses.first; address != nullptr && !deadline.passed();
+  for (const addrinfo* address = addresses.first(); address != nullptr && !deadline.passed();
        address = address->ai_next) {
     const int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                             address->ai_protocol);

@@ -117,9 +117,8 @@ std::optional<NetworkAddress> parseNetworkAddress(const std::string& text, std::
     }
   }
   address.service = colon == std::string::npos ? "" : rest.substr(colon + 1);
-  const bool digitsOnly =
-      !address.service.empty() && address.service.size() <= 5 &&
-      std::all_of(address.service.begin(), address.service.end(), isAsciiDigit);
+  const bool digitsOnly = !address.service.empty() && address.service.size() <= 5 &&
+                          std::all_of(address.service.begin(), address.service.end(), isAsciiDigit);
   if (address.host.empty() || !digitsOnly || std::stol(address.service) < 1 ||
       std::stol(address.service) > 65535) {
     why = "it needs a host and a TCP port from 1 to 65535, e.g. tcp://192.168.1.50:4001";
@@ -270,8 +269,8 @@ bool NetworkPort::applyLineSettings(std::int32_t baudRate) {
              " bit/s when asked for " + std::to_string(baudRate) + " bit/s";
     return false;
   }
-  const char* notKept = dataSize && *dataSize != 8           ? "8 data bits"
-                        : parity && *parity != kParityNone   ? "no parity"
+  const char* notKept = dataSize && *dataSize != 8             ? "8 data bits"
+                        : parity && *parity != kParityNone     ? "no parity"
                         : stopSize && *stopSize != kOneStopBit ? "one stop bit"
                                                                : nullptr;
   if (notKept != nullptr) {
@@ -475,8 +474,7 @@ void NetworkPort::letTheServerPassItOn(Deadline deadline) {
   const Clock::time_point until =
       std::max(lastWriteAt_ + kHandOver + lineTime(lastWriteBytes_, baudRate_),
                connectedAt_ + kServerSettles);
-  const Clock::duration hold =
-      std::min<Clock::duration>(until - Clock::now(), deadline.left());
+  const Clock::duration hold = std::min<Clock::duration>(until - Clock::now(), deadline.left());
   if (hold > Clock::duration::zero()) {
     std::this_thread::sleep_for(hold);
   }
@@ -565,9 +563,9 @@ void NetworkPort::close() {
   // otherwise find the device still in use.
   connection_.shutdownSending();
   const Deadline deadline = Deadline::after(kAnswerWithin);
-  for (Transfer transfer = receiveSome(); transfer.result == Transfer::kMoved ||
-                                          (transfer.result == Transfer::kWouldBlock &&
-                                           !deadline.passed());
+  for (Transfer transfer = receiveSome();
+       transfer.result == Transfer::kMoved ||
+       (transfer.result == Transfer::kWouldBlock && !deadline.passed());
        transfer = receiveSome()) {
     if (transfer.result == Transfer::kWouldBlock) {
       connection_.waitUntil(Connection::Ready::kToReceive, deadline, {});
@@ -579,7 +577,32 @@ void NetworkPort::close() {
   std::this_thread::sleep_for(kServerReleases);
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+std::string NetworkPort::handOver(void* /*process*/, unsigned long processId) {
+  std::string why;
+  const std::string duplicate = connection_.duplicateFor(processId, why);
+  if (duplicate.empty()) {
+    error_ = name_ + ": " + why;
+    return "";
+  }
+  // The address last: it is the one field that may hold anything.
+  return "net|" + std::to_string(portNumber_) + "|" + std::to_string(baudRate_) + "|" +
+         (lineSettingsApplied_ ? "1" : "0") + "|" + origin_ + "|" + duplicate + "|" + text_;
+}
+
+bool NetworkPort::adopt(int portNumber, int baudRate, bool lineSettingsApplied,
+                        const std::string& duplicate) {
+  portNumber_ = portNumber;
+  baudRate_ = baudRate;
+  lineSettingsApplied_ = lineSettingsApplied;
+  name_ = origin_.empty()
+              ? text_
+              : "COM" + std::to_string(portNumber) + " (" + text_ + ", from " + origin_ + ")";
+  // Settled long ago, in the program.
+  connectedAt_ = lastWriteAt_ = Clock::now() - kServerSettles;
+  return address_ && connection_.adopt(duplicate);
+}
+#else
 WatchEnd NetworkPort::watch(Deadline until, Cancellation cancellation, NativeHandle other) const {
   return connection_.watch(until, cancellation, other);
 }

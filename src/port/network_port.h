@@ -66,16 +66,24 @@ class NetworkPort final : public Port {
   void whenStuck(std::function<void(bool writing)>) override {}  // nothing here blocks
 #ifdef _WIN32
   std::string handOver(void* process, unsigned long processId) override;
-  /// Takes over the connection that handOver described in `text`.
-  bool adopt(const std::string& text);
+  /// Takes over, in a guard, the connection that handOver duplicated.
+  bool adopt(int portNumber, int baudRate, bool lineSettingsApplied, const std::string& duplicate);
 #else
   WatchEnd watch(Deadline until, Cancellation cancellation, NativeHandle other) const override;
   void keepOnlyThisAnd(NativeHandle kept1, NativeHandle kept2) const override;
 #endif
-  std::int32_t portNumber() const override { return portNumber_; }
-  std::int32_t baudRate() const override { return baudRate_; }
-  const std::string& name() const override { return name_; }
-  const std::string& error() const override { return error_; }
+  std::int32_t portNumber() const override {
+    return portNumber_;
+  }
+  std::int32_t baudRate() const override {
+    return baudRate_;
+  }
+  const std::string& name() const override {
+    return name_;
+  }
+  const std::string& error() const override {
+    return error_;
+  }
 
  private:
   bool connectWithin(Clock::duration bound);

@@ -69,10 +69,18 @@ class SerialPort final : public Port {
   WatchEnd watch(Deadline until, Cancellation cancellation, NativeHandle other) const override;
   void keepOnlyThisAnd(NativeHandle kept1, NativeHandle kept2) const override;
 #endif
-  std::int32_t portNumber() const override { return portNumber_; }
-  std::int32_t baudRate() const override { return baudRate_; }
-  const std::string& name() const override { return name_; }
-  const std::string& error() const override { return error_; }
+  std::int32_t portNumber() const override {
+    return portNumber_;
+  }
+  std::int32_t baudRate() const override {
+    return baudRate_;
+  }
+  const std::string& name() const override {
+    return name_;
+  }
+  const std::string& error() const override {
+    return error_;
+  }
 
 #ifdef _WIN32
   /// Takes over COM<portNumber>, already open and set to `baudRate`: the

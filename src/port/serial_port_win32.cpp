@@ -469,8 +469,15 @@ void SerialPort::close() {
   }
 }
 
-NativeHandle SerialPort::handle() const {
-  return handle_;
+std::string SerialPort::handOver(void* process, unsigned long /*processId*/) {
+  HANDLE inGuard = nullptr;
+  if (handle_ == nullptr || !DuplicateHandle(GetCurrentProcess(), handle_, process, &inGuard, 0,
+                                             FALSE, DUPLICATE_SAME_ACCESS)) {
+    error_ = "cannot share " + name_ + ": " + systemMessage(GetLastError());
+    return "";
+  }
+  return "com|" + std::to_string(portNumber_) + "|" + std::to_string(baudRate_) + "|" +
+         std::to_string(reinterpret_cast<std::uintptr_t>(inGuard));
 }
 
 }  // namespace ptmove

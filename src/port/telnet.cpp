@@ -11,7 +11,9 @@ bool agreedTo(std::uint8_t option) {
 }
 
 void say(ByteList& out, std::uint8_t verb, std::uint8_t option) {
-  out.insert(out.end(), {kIac, verb, option});
+  out.push_back(kIac);
+  out.push_back(verb);
+  out.push_back(option);
 }
 
 }  // namespace
@@ -28,7 +30,8 @@ void escapeTelnet(const std::uint8_t* data, std::size_t size, ByteList& out) {
 ByteList comPortCommand(std::uint8_t command, const ByteList& value) {
   ByteList out = {kIac, kSb, kComPort, command};
   escapeTelnet(value.data(), value.size(), out);
-  out.insert(out.end(), {kIac, kSe});
+  out.push_back(kIac);
+  out.push_back(kSe);
   return out;
 }
 
