@@ -1113,22 +1113,6 @@ TEST_F(EndToEndTest, HugeAndManyArguments) {
       << out.substr(0, 200);
 }
 
-// A free TCP port on the loopback address, for a server a test starts.
-int freeLoopbackPort() {
-  const int probe = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  int port = 0;
-  if (bind(probe, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(probe);
-  return port;
-}
-
 // Heads behind Debian's ser2net, started inside ptsim on its
 // pseudo-terminal with a configuration written for the run: $RAW
 // (tcp://) and $TEL (rfc2217://) on free loopback ports, the raw one

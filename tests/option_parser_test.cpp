@@ -125,6 +125,18 @@ TEST(OptionParserTest, TakesPortByNameOrNumber) {
        "",
        true,
        [](const MoveSettings& s) { EXPECT_EQ(s.portNumber, 2147483647); }},
+      {{"-com", " TCP://10.0.0.5:4001 x"},
+       "",
+       true,
+       [](const MoveSettings& s) { EXPECT_EQ(s.portAddress, "TCP://10.0.0.5:4001"); }},
+      {{"-com", "rfc2217://[::1]:4001", "-com", "4"},
+       "",
+       true,
+       [](const MoveSettings& s) {
+         EXPECT_EQ(s.portAddress, "") << "a later port replaces an earlier one";
+         EXPECT_EQ(s.portNumber, 4);
+       }},
+      {{"-com", "udp://host:4001"}, kPortMessage + unknown("udp://host:4001"), false, nullptr},
       {{"-com", "COM"}, kPortMessage + unknown("COM"), false, nullptr},
       {{"-com", "COM-3"}, kPortMessage + unknown("COM-3"), false, nullptr},
       {{"-com", "COM 3"}, kPortMessage + unknown("COM"), false, nullptr},

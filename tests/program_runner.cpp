@@ -1,13 +1,16 @@
 #include "program_runner.h"
 
+#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -360,6 +363,21 @@ std::string ProgramUnderTest::programWord() const {
     return "";
   }
   return out.substr(tab + 1, end - tab - 1);
+}
+
+int freeLoopbackPort() {
+  const int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  int port = 0;
+  if (bind(probe, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(probe);
+  return port;
 }
 
 }  // namespace ptmove::testsupport

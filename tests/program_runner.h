@@ -74,6 +74,10 @@ struct RunOptions {
   double timeoutSeconds = 30.0;
 };
 
+/// A free TCP port on the loopback address, for a server a test starts;
+/// 0 when none could be found.
+int freeLoopbackPort();
+
 /// Waits, `seconds` at most, until no process but this one has `path` open.
 /// A stop guard may still be at work on a line after the program died, and
 /// a line that closes under it looks like an unplugged adapter: it opens

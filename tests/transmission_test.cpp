@@ -62,10 +62,10 @@ class Recorder final : public LineReporter {
   void report(const LineEvent& event) override { events.push_back(event); }
 
   std::vector<std::string> kinds() const {
-    static const char* const kNames[] = {"PortNotOpened",   "TimeoutsNotSet", "LineNotSet",
-                                         "GuardNotStarted", "FrameNotSent",   "StopNotDrained",
-                                         "PortVanished",    "GuardDied",      "NoReply",
-                                         "OutputDiscarded", "Interrupted",    "LineStuck"};
+    static const char* const kNames[] = {
+        "PortNotOpened",   "TimeoutsNotSet", "LineNotSet",   "SpeedNotApplied", "GuardNotStarted",
+        "FrameNotSent",    "StopNotDrained", "PortVanished", "GuardDied",       "NoReply",
+        "OutputDiscarded", "Interrupted",    "LineStuck"};
     std::vector<std::string> names;
     for (const LineEvent& event : events) {
       names.push_back(kNames[event.index()]);
@@ -81,7 +81,13 @@ using Kinds = std::vector<std::string>;
 const Bytes kRight = {0xFF, 0x01, 0x00, 0x02, 0x3F, 0x00, 0x42};
 const Bytes kStop = {0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01};
 
-Kinds send(const MoveRequest& request) {
+// A movement of no time on COM<port>.
+Kinds send(std::int32_t port, std::int32_t baudRate, const Bytes& frame, const Bytes& stop) {
+  MoveRequest request;
+  request.port.number = port;
+  request.port.baudRate = baudRate;
+  request.frame = frame;
+  request.stop = stop;
   Recorder recorder;
   sendMove(request, recorder);
   return recorder.kinds();
@@ -97,7 +103,7 @@ TEST(TransmissionTest, SendsMovementThenStopFrame) {
   const auto bound = testsupport::bindPort(4, pty.slavePath());
   const Bytes down = {0xFF, 0x0A, 0x00, 0x10, 0x00, 0x3F, 0x59};
   const Bytes stopReceiver10 = {0xFF, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x0A};
-  EXPECT_EQ(send({4, 4800, down, stopReceiver10, 0.0f}), Kinds());
+  EXPECT_EQ(send(4, 4800, down, stopReceiver10), Kinds());
   EXPECT_EQ(pty.readAvailable(), then(down, stopReceiver10));
   const termios t = pty.slaveSettings();
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B4800));
@@ -106,7 +112,7 @@ TEST(TransmissionTest, SendsMovementThenStopFrame) {
 TEST(TransmissionTest, BadSpeedIsReportedAndFramesStillSent) {
   PtyPair pty;
   const auto bound = testsupport::bindPort(4, pty.slavePath());
-  EXPECT_EQ(send({4, 0, kRight, kStop, 0.0f}), Kinds({"LineNotSet"}));
+  EXPECT_EQ(send(4, 0, kRight, kStop), Kinds({"LineNotSet"}));
   EXPECT_EQ(pty.readAvailable(), then(kRight, kStop));
 }
 
@@ -125,7 +131,7 @@ TEST(TransmissionTest, ReportsEveryFailureAndGoesOn) {
       {-3, {"PortNotOpened"}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(send({c.port, 2400, kRight, kStop, 0.0f}), c.kinds) << c.port;
+    EXPECT_EQ(send(c.port, 2400, kRight, kStop), c.kinds) << c.port;
   }
 }
 
