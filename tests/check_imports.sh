@@ -11,7 +11,7 @@ echo "$program imports:" $dlls
 status=0
 for dll in $dlls; do
   case $(echo "$dll" | tr '[:upper:]' '[:lower:]') in
-    kernel32.dll | msvcrt.dll | oleaut32.dll | winmm.dll | user32.dll | advapi32.dll | ntdll.dll) ;;
+    kernel32.dll | msvcrt.dll | oleaut32.dll | winmm.dll | ws2_32.dll | user32.dll | advapi32.dll | ntdll.dll) ;;
     api-ms-win-*.dll) ;;
     *) echo "not a system DLL: $dll" >&2; status=1 ;;
   esac

@@ -1160,7 +1160,8 @@ TEST_F(EndToEndTest, DrivesHeadsBehindASerialServer) {
       {"raw: frames with FF in them, stopped on time", "\"$@\" -com $RAW -ch ff -dir r -t 0.3",
        kMoving, "receiver 255: pan right, speed 63 for 0.3", "left moving"},
       {"rfc2217: the speed set, every FF doubled on the way",
-       "\"$@\" -com $TEL -br 9600 -ch ff -dir ul -t 0.3", kMoving,
+       "\"$@\" -com $TEL -br 9600 -ch ff -dir ul -t 0.3 -d",
+       "Porta selezionata rfc2217://127.0.0.1:",
        "line: 9600 bit/s, 8 data bits, no parity, 1 stop bit", "Failed"},
       {"each action, on both kinds, read back among telnet's own bytes",
        "\"$@\" -com $TEL -pan 100 -tilt 10 -wait 5 && \"$@\" -com $RAW -setpreset 4 && "

@@ -189,13 +189,11 @@ bool NetworkPort::negotiate(Deadline deadline) {
     return false;
   }
   // What came with the answer, up to a refusal and the connection's end.
-  for (Transfer transfer = receiveSome(); transfer.result != Transfer::kWouldBlock;
-       transfer = receiveSome()) {
-    if (transfer.result != Transfer::kMoved) {
-      error_ = "the server ended the connection" +
-               (input_.empty() ? std::string() : ", saying \"" + printable(input_) + "\"");
-      return false;
-    }
+  const Transfer last = receivePending(Deadline::after(kAnswerWithin));
+  if (last.result == Transfer::kClosed || last.result == Transfer::kFailed) {
+    error_ = "the server ended the connection" +
+             (input_.empty() ? std::string() : ", saying \"" + printable(input_) + "\"");
+    return false;
   }
   input_.clear();
   return true;
@@ -326,6 +324,14 @@ Transfer NetworkPort::receiveSome() {
   return transfer;
 }
 
+Transfer NetworkPort::receivePending(Deadline deadline) {
+  Transfer transfer = receiveSome();
+  while (transfer.result == Transfer::kMoved && !deadline.passed()) {
+    transfer = receiveSome();
+  }
+  return transfer;
+}
+
 bool NetworkPort::receiveUntil(const std::function<bool()>& done, Deadline deadline) {
   while (!done()) {
     const Transfer transfer = receiveSome();
@@ -398,8 +404,11 @@ std::size_t NetworkPort::write(const std::uint8_t* data, std::size_t size, Deadl
       break;
     }
   }
-  lastWriteAt_ = Clock::now();
-  lastWriteBytes_ = written;
+  // Bytes that may still be on their way out of the server's device.
+  const Clock::time_point now = Clock::now();
+  const bool stillLeaving = now - lastWriteAt_ < lineTime(lastWriteBytes_, baudRate_);
+  lastWriteBytes_ = (stillLeaving ? lastWriteBytes_ : 0) + written;
+  lastWriteAt_ = now;
   if (written < size) {
     error_ = std::to_string(written) + " of " + std::to_string(size) + " bytes written to " +
              name_ + ": " + failure;
@@ -449,8 +458,7 @@ void NetworkPort::discardInput() {
   if (young > Clock::duration::zero()) {
     std::this_thread::sleep_for(young);
   }
-  while (receiveSome().result == Transfer::kMoved) {
-  }
+  receivePending(Deadline::after(kAnswerWithin));
   if (address_->telnet && telnet_.comPortAgreed() == true) {
     // And what the server itself holds, up to its acknowledgement.
     telnet_.takeReplies();
@@ -525,7 +533,14 @@ bool NetworkPort::hungUp(Deadline until) const {
   if (!connection_.isOpen()) {
     return letGoAt_.has_value();
   }
-  return connection_.closedByPeer(until, unread_);
+  const bool closed = connection_.closedByPeer(until, unread_);
+  // What comes while nobody reads (a long movement) is kept within a bound:
+  // the newest bytes, as a serial driver's buffer keeps them.
+  constexpr std::size_t kMostUnread = 4096;
+  if (unread_.size() > kMostUnread) {
+    unread_.erase(unread_.begin(), unread_.end() - static_cast<std::ptrdiff_t>(kMostUnread));
+  }
+  return closed;
 }
 
 void NetworkPort::letGo() {
@@ -563,13 +578,8 @@ void NetworkPort::close() {
   // otherwise find the device still in use.
   connection_.shutdownSending();
   const Deadline deadline = Deadline::after(kAnswerWithin);
-  for (Transfer transfer = receiveSome();
-       transfer.result == Transfer::kMoved ||
-       (transfer.result == Transfer::kWouldBlock && !deadline.passed());
-       transfer = receiveSome()) {
-    if (transfer.result == Transfer::kWouldBlock) {
-      connection_.waitUntil(Connection::Ready::kToReceive, deadline, {});
-    }
+  while (receivePending(deadline).result == Transfer::kWouldBlock && !deadline.passed()) {
+    connection_.waitUntil(Connection::Ready::kToReceive, deadline, {});
   }
   connection_.close();
   // ser2net lets its device go a turn of its timer (10 ms) after it ends

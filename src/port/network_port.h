@@ -93,6 +93,9 @@ class NetworkPort final : public Port {
   // Receives what has come, if anything: the head's bytes into input_,
   // telnet answered. kClosed lets the port go.
   Transfer receiveSome();
+  // Receives what has come, until nothing more is waiting or `deadline`
+  // (a server that never stops sending): the last transfer.
+  Transfer receivePending(Deadline deadline);
   // Receives until `done` holds or `deadline` passes; false when the
   // connection ended.
   bool receiveUntil(const std::function<bool()>& done, Deadline deadline);
