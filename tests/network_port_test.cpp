@@ -1,7 +1,15 @@
 // The network port's pieces that need no server: its addresses, and the
 // telnet side of RFC 2217.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <thread>
 
 #include "network_port.h"
 #include "telnet.h"
@@ -85,6 +93,109 @@ TEST(NetworkPortTest, SpeaksTelnet) {
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].command, kSetBaudRate);
     EXPECT_EQ(replies[0].value, (ByteList{0, 0, 0x25, 0x80}));
+  }
+}
+
+// A server of the test's own on a loopback port: it answers each COM port
+// command it reads with `reply` (nothing when that gives nothing).
+class FakeServer {
+ public:
+  explicit FakeServer(std::function<ByteList(std::uint8_t command, const ByteList& value)> reply)
+      : reply_(std::move(reply)) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), size);
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+    port_ = ntohs(address.sin_port);
+    listen(listener_, 1);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~FakeServer() {
+    shutdown(listener_, SHUT_RDWR);
+    close(listener_);
+    thread_.join();
+  }
+  std::string address() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  void serve() {
+    const int client = accept(listener_, nullptr, nullptr);
+    if (client < 0) {
+      return;
+    }
+    const ByteList agree = {telnet::kIac, telnet::kDo, telnet::kComPort};
+    send(client, agree.data(), agree.size(), MSG_NOSIGNAL);
+    // Each "IAC SB COM-PORT command value IAC SE" the client sends (the
+    // test's values hold no FF).
+    ByteList heard;
+    std::uint8_t bytes[256];
+    for (ssize_t n; (n = recv(client, bytes, sizeof bytes, 0)) > 0;) {
+      heard.insert(heard.end(), bytes, bytes + n);
+      for (std::size_t start = 0; start + 4 < heard.size();) {
+        const auto end = std::find(heard.begin() + static_cast<std::ptrdiff_t>(start) + 1,
+                                   heard.end(), telnet::kSe);
+        if (heard[start] != telnet::kIac || heard[start + 1] != telnet::kSb) {
+          ++start;
+          continue;
+        }
+        if (end == heard.end()) {
+          break;
+        }
+        const ByteList value(heard.begin() + static_cast<std::ptrdiff_t>(start) + 4, end - 1);
+        const ByteList out = reply_(heard[start + 3], value);
+        send(client, out.data(), out.size(), MSG_NOSIGNAL);
+        heard.erase(heard.begin(), end + 1);
+        start = 0;
+      }
+    }
+    close(client);
+  }
+
+  std::function<ByteList(std::uint8_t, const ByteList&)> reply_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+TEST(NetworkPortTest, SetsTheLineOverRfc2217) {
+  using namespace telnet;
+  // The server's reply to a command is its code plus 100.
+  const auto echo = [](std::uint8_t command, const ByteList& value) {
+    return comPortCommand(static_cast<std::uint8_t>(command + kReplyOffset), value);
+  };
+  const struct {
+    const char* what;
+    std::function<ByteList(std::uint8_t, const ByteList&)> reply;
+    bool set;
+    const char* says;
+  } cases[] = {
+      {"as asked", echo, true, ""},
+      {"another speed",
+       [&](std::uint8_t command, const ByteList& value) {
+         return command == kSetBaudRate
+                    ? comPortCommand(kSetBaudRate + kReplyOffset, {0, 0, 0x12, 0xC0})
+                    : echo(command, value);
+       },
+       false, "set its line to 4800 bit/s when asked for 9600 bit/s"},
+      {"seven data bits",
+       [&](std::uint8_t command, const ByteList& value) {
+         return command == kSetDataSize ? comPortCommand(kSetDataSize + kReplyOffset, {7})
+                                        : echo(command, value);
+       },
+       false, "did not keep 8 data bits"},
+      {"no answers at all", [](std::uint8_t, const ByteList&) { return ByteList(); }, true, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeServer server(c.reply);
+    NetworkPort port(server.address(), "");
+    ASSERT_TRUE(port.open(0)) << port.error();
+    EXPECT_EQ(port.applyLineSettings(9600), c.set);
+    EXPECT_NE(port.error().find(c.says), std::string::npos) << port.error();
+    port.letGo();
   }
 }
 
