@@ -36,10 +36,15 @@ addrinfo hints(int flags) {
 
 std::string message(int result) {
 #ifdef _WIN32
-  return gai_strerrorA(result);
+  std::string text = gai_strerrorA(result);
 #else
-  return gai_strerror(result);
+  std::string text = gai_strerror(result);
 #endif
+  while (!text.empty() &&
+         (text.back() == ' ' || text.back() == '.' || text.back() == '\n' || text.back() == '\r')) {
+    text.pop_back();  // Windows ends its messages with ". "
+  }
+  return text;
 }
 
 }  // namespace
