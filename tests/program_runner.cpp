@@ -300,6 +300,17 @@ ProgramRun ProgramUnderTest::run(const std::vector<std::string>& args,
       kill(child, SIGKILL);
       run.timedOut = true;
     }
+    // What the program started may hold its output open for good: a run
+    // that timed out is read a few seconds more, no longer.
+    if (secondsSince(start) > options.timeoutSeconds + 5.0) {
+      run.timedOut = true;
+      outOpen = errOpen = false;
+      if (!exited) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        exited = true;
+      }
+    }
   }
   const Clock::time_point ended = Clock::now();
   run.endSeconds = secondsSince(start);

@@ -530,7 +530,7 @@ void NetworkPort::writeFromSignalHandler(const std::uint8_t* data, std::size_t s
 }
 
 bool NetworkPort::hungUp(Deadline until) const {
-  if (!connection_.isOpen()) {
+  if (!connection_.isOpen() || !watchesItself_) {
     return letGoAt_.has_value();
   }
   const bool closed = connection_.closedByPeer(until, unread_);
@@ -558,6 +558,7 @@ bool NetworkPort::reopen() {
   if (!connectWithin(kReconnectWithin)) {
     return false;
   }
+  watchesItself_ = true;  // a connection of its own
   if (lineSettingsApplied_) {
     applyLineSettings(baudRate_);  // what failed the first time fails again: not reported
   }
@@ -610,6 +611,10 @@ bool NetworkPort::adopt(int portNumber, int baudRate, bool lineSettingsApplied,
               : "COM" + std::to_string(portNumber) + " (" + text_ + ", from " + origin_ + ")";
   // Settled long ago, in the program.
   connectedAt_ = lastWriteAt_ = Clock::now() - kServerSettles;
+  // The program watches the connection and tells its guard when it is
+  // gone: two processes receiving on one socket would split between them
+  // what comes.
+  watchesItself_ = false;
   return address_ && connection_.adopt(duplicate);
 }
 #else

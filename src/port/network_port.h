@@ -120,6 +120,7 @@ class NetworkPort final : public Port {
   Clock::time_point lastWriteAt_;
   std::size_t lastWriteBytes_ = 0;
   std::optional<Clock::time_point> letGoAt_;
+  bool watchesItself_ = true;  // false for a guard's copy (Windows)
   std::function<void()> follower_;
   std::string error_;
 };
