@@ -1122,10 +1122,20 @@ TEST_F(EndToEndTest, DrivesHeadsBehindASerialServer) {
 #ifndef SER2NET_PATH
   GTEST_SKIP() << "ser2net not found";
 #else
+  // ser2net listens with SO_REUSEPORT: two servers on one port share its
+  // clients, and a server opens its device by name on each connection. So
+  // one run of this test at a time (its builds run it side by side), on
+  // three different ports.
+  const int lock = open("/tmp/ptmove-e2e-ser2net.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  ASSERT_TRUE(lock >= 0 && flock(lock, LOCK_EX) == 0);
   const int raw = freeLoopbackPort();
-  const int tel = freeLoopbackPort();
-  const int idle = freeLoopbackPort();  // a server of the test's own, or nothing
-  char listening[32];                   // its line in /proc/net/tcp once it listens
+  int tel = freeLoopbackPort();
+  int idle = freeLoopbackPort();  // a server of the test's own, or nothing
+  for (int tries = 0; (tel == raw || idle == raw || idle == tel) && tries < 100; ++tries) {
+    tel = freeLoopbackPort();
+    idle = freeLoopbackPort();
+  }
+  char listening[32];  // its line in /proc/net/tcp once it listens
   std::snprintf(listening, sizeof listening, ":%04X 00000000:0000 0A", raw);
   const std::string serve =
       "d=$(mktemp -d) && RAW=tcp://127.0.0.1:" + std::to_string(raw) +
@@ -1136,7 +1146,9 @@ TEST_F(EndToEndTest, DrivesHeadsBehindASerialServer) {
       "accepter: telnet(rfc2217),tcp,127.0.0.1,%s\\n  connector: serialdev,%s,2400n81,local\\n' " +
       std::to_string(raw) + " \"$PTMOVE_COM1\" " + std::to_string(tel) +
       " \"$PTMOVE_COM1\" > \"$d/ser2net.yaml\" && "
-      "serve() { " SER2NET_PATH
+      "serve() { ! grep -q '" +
+      std::string(listening) +
+      "' /proc/net/tcp || exit 99; " SER2NET_PATH
       " -n -u -c \"$d/ser2net.yaml\" -P \"$d/pid\" >/dev/null 2>&1 & "
       "s=$!; i=0; until grep -q '" +
       std::string(listening) +
@@ -1214,6 +1226,7 @@ TEST_F(EndToEndTest, DrivesHeadsBehindASerialServer) {
       EXPECT_EQ(run.out.find(c.never), std::string::npos) << run.out << run.err;
     }
   }
+  close(lock);
 #endif
 }
 
