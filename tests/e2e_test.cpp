@@ -100,6 +100,37 @@ class EndToEndTest : public ::testing::Test {
     return result;
   }
 
+  // Runs `script` in a shell under ptsim with the options `head`, "$@"
+  // standing for the program.
+  ProgramRun runUnderPtsim(const std::vector<std::string>& head, const std::string& script,
+                           double timeoutSeconds = 30.0) {
+    RunOptions options;
+    std::istringstream ptsim(PTSIM_COMMAND);
+    for (std::string word; ptsim >> word;) {
+      options.wrapper.push_back(word);
+    }
+    options.wrapper.insert(options.wrapper.end(), head.begin(), head.end());
+    for (const char* word : {"--", "sh", "-c"}) {
+      options.wrapper.push_back(word);
+    }
+    options.wrapper.push_back(script);
+    options.wrapper.push_back("sh");
+    options.timeoutSeconds = timeoutSeconds;
+    return program_.run({}, options);
+  }
+
+  // A run under ptsim that ended well, whose output holds `says` and
+  // `ended` (ptsim's log and summary) and, when given, not `never`.
+  static void expectPtsimRun(const ProgramRun& run, const std::string& says,
+                             const std::string& ended, const std::string& never) {
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_NE(run.out.find(says), std::string::npos) << run.out << run.err;
+    EXPECT_NE(run.out.find(ended), std::string::npos) << run.out << run.err;
+    if (!never.empty()) {
+      EXPECT_EQ(run.out.find(never), std::string::npos) << run.out << run.err;
+    }
+  }
+
   ProgramUnderTest program_;
 };
 
@@ -820,28 +851,11 @@ TEST_F(EndToEndTest, ReadsWherePtsimsHeadIs) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    RunOptions options;
-    std::istringstream ptsim(PTSIM_COMMAND);
-    for (std::string word; ptsim >> word;) {
-      options.wrapper.push_back(word);
-    }
-    options.wrapper.insert(options.wrapper.end(), c.head.begin(), c.head.end());
     // Wine finds COM1 through its prefix's link, which is made to point at
     // ptsim's pseudo-terminal.
     const std::string link =
         program_.underWine() ? "ln -sfn \"$PTMOVE_COM1\" \"$WINEPREFIX/dosdevices/com1\" && " : "";
-    for (const char* word : {"--", "sh", "-c"}) {
-      options.wrapper.push_back(word);
-    }
-    options.wrapper.push_back(link + c.script);
-    options.wrapper.push_back("sh");
-    const ProgramRun run = program_.run({}, options);
-    EXPECT_EQ(run.exitStatus, 0);
-    EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find(c.ended), std::string::npos) << run.out;
-    if (!c.never.empty()) {
-      EXPECT_EQ(run.out.find(c.never), std::string::npos) << run.out;
-    }
+    expectPtsimRun(runUnderPtsim(c.head, link + c.script), c.says, c.ended, c.never);
   }
 }
 
@@ -1207,24 +1221,7 @@ TEST_F(EndToEndTest, DrivesHeadsBehindASerialServer) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    RunOptions options;
-    std::istringstream ptsim(PTSIM_COMMAND);
-    for (std::string word; ptsim >> word;) {
-      options.wrapper.push_back(word);
-    }
-    for (const char* word : {"--", "sh", "-c"}) {
-      options.wrapper.push_back(word);
-    }
-    options.wrapper.push_back(serve + c.script);
-    options.wrapper.push_back("sh");
-    options.timeoutSeconds = 60;
-    const ProgramRun run = program_.run({}, options);
-    EXPECT_EQ(run.exitStatus, 0);
-    EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out << run.err;
-    EXPECT_NE(run.out.find(c.ended), std::string::npos) << run.out << run.err;
-    if (!c.never.empty()) {
-      EXPECT_EQ(run.out.find(c.never), std::string::npos) << run.out << run.err;
-    }
+    expectPtsimRun(runUnderPtsim({}, serve + c.script, 60), c.says, c.ended, c.never);
   }
   close(lock);
 #endif

@@ -136,6 +136,12 @@ NetworkPort::~NetworkPort() {
   close();
 }
 
+std::string NetworkPort::nameFor(std::int32_t portNumber) const {
+  return origin_.empty()
+             ? text_
+             : "COM" + std::to_string(portNumber) + " (" + text_ + ", from " + origin_ + ")";
+}
+
 bool NetworkPort::open(std::int32_t portNumber) {
   close();
   portNumber_ = portNumber;
@@ -143,9 +149,7 @@ bool NetworkPort::open(std::int32_t portNumber) {
   lineSettingsApplied_ = false;
   letGoAt_.reset();
   error_.clear();
-  name_ = origin_.empty()
-              ? text_
-              : "COM" + std::to_string(portNumber) + " (" + text_ + ", from " + origin_ + ")";
+  name_ = nameFor(portNumber);
   if (!address_) {
     error_ = "cannot open " + name_ + ": " + addressError_;
     return false;
@@ -606,9 +610,7 @@ bool NetworkPort::adopt(int portNumber, int baudRate, bool lineSettingsApplied,
   portNumber_ = portNumber;
   baudRate_ = baudRate;
   lineSettingsApplied_ = lineSettingsApplied;
-  name_ = origin_.empty()
-              ? text_
-              : "COM" + std::to_string(portNumber) + " (" + text_ + ", from " + origin_ + ")";
+  name_ = nameFor(portNumber);
   // Settled long ago, in the program.
   connectedAt_ = lastWriteAt_ = Clock::now() - kServerSettles;
   // The program watches the connection and tells its guard when it is

@@ -86,6 +86,9 @@ class NetworkPort final : public Port {
   }
 
  private:
+  // "tcp://h:p", or "COM3 (tcp://h:p, from PTMOVE_COM3)": the port in
+  // messages.
+  std::string nameFor(std::int32_t portNumber) const;
   bool connectWithin(Clock::duration bound);
   // Agrees on the telnet options: false when the server did not, or ended
   // the connection (a device still in use).
